@@ -1,0 +1,161 @@
+#include "faillock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "directory/error.h"
+
+namespace unixacct {
+namespace {
+
+std::string_view trim(std::string_view s) noexcept {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+template <class Number> bool parseNumber(std::string_view text, Number& out) {
+    Number value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return false;
+    out = value;
+    return true;
+}
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+FaillockConfig parseFaillockConfig(std::string_view text) {
+    FaillockConfig config;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (const auto hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        line = trim(line);
+        if (line.empty())
+            continue;
+        const auto eq = line.find('=');
+        const std::string_view key = trim(line.substr(0, eq));
+        const std::string_view value = eq == std::string_view::npos ? std::string_view() : trim(line.substr(eq + 1));
+        if (key == "dir" && !value.empty()) {
+            config.dir = std::string(value);
+        } else if (key == "deny") {
+            parseNumber(value, config.deny);
+        } else if (key == "unlock_time") {
+            if (value == "never")
+                config.unlockTime = 0;
+            else
+                parseNumber(value, config.unlockTime);
+        } else if (key == "fail_interval") {
+            parseNumber(value, config.failInterval);
+        } else if (key == "root_unlock_time") {
+            if (value == "never")
+                config.rootUnlockTime = 0;
+            else
+                parseNumber(value, config.rootUnlockTime);
+        } else if (key == "even_deny_root") {
+            config.evenDenyRoot = true;
+        }
+    }
+    return config;
+}
+
+FaillockConfig loadFaillockConfig(const std::string& path) {
+    std::ifstream in(path);
+    if (!in)
+        return FaillockConfig{};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseFaillockConfig(text.str());
+}
+
+std::vector<TallyRecord> parseTally(std::string_view bytes) {
+    std::vector<TallyRecord> records;
+    for (std::size_t at = 0; at + kTallyRecordSize <= bytes.size(); at += kTallyRecordSize) {
+        const char* raw = bytes.data() + at;
+        TallyRecord record;
+        record.source.assign(raw, strnlen(raw, 52));
+        std::memcpy(&record.status, raw + 54, sizeof record.status);
+        std::memcpy(&record.time, raw + 56, sizeof record.time);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::string encodeTally(const std::vector<TallyRecord>& records) {
+    std::string bytes(records.size() * kTallyRecordSize, '\0');
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        char* raw = bytes.data() + i * kTallyRecordSize;
+        std::memcpy(raw, records[i].source.data(), std::min<std::size_t>(records[i].source.size(), 51));
+        std::memcpy(raw + 54, &records[i].status, sizeof records[i].status);
+        std::memcpy(raw + 56, &records[i].time, sizeof records[i].time);
+    }
+    return bytes;
+}
+
+bool isLockedOut(const std::vector<TallyRecord>& records, const FaillockConfig& config, bool isRoot, std::time_t now) {
+    if (config.deny == 0 || (isRoot && !config.evenDenyRoot))
+        return false;
+    std::uint64_t latest = 0;
+    for (const TallyRecord& r : records)
+        if ((r.status & kTallyStatusValid) && r.time > latest)
+            latest = r.time;
+    unsigned failures = 0;
+    for (const TallyRecord& r : records)
+        if ((r.status & kTallyStatusValid) && latest - r.time < static_cast<std::uint64_t>(config.failInterval))
+            ++failures;
+    if (failures < config.deny)
+        return false;
+    const long long unlockTime = isRoot ? config.rootUnlockTime : config.unlockTime;
+    if (unlockTime == 0)
+        return true;
+    return static_cast<long long>(latest) + unlockTime >= static_cast<long long>(now);
+}
+
+TallyFile readTallyFile(const std::string& dir, const std::string& user) {
+    const std::string path = dir + "/" + user;
+    FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)};
+    if (fd.fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        const long code =
+            (errno == EACCES || errno == EPERM) ? directory::codes::kAccessDenied : directory::codes::kFail;
+        throw directory::Error(code, "Cannot read the failed-login tally " + path + ": " + std::strerror(errno));
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw directory::Error(directory::codes::kFail, "Cannot read the failed-login tally " + path + ".");
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return TallyFile{true, parseTally(bytes)};
+}
+
+} // namespace unixacct

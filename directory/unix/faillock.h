@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace unixacct {
+
+// pam_faillock's settings, from faillock.conf; unset keys keep pam_faillock's defaults.
+struct FaillockConfig {
+    std::string dir = "/var/run/faillock";
+    unsigned deny = 3;            // 0: never lock
+    long long unlockTime = 600;   // seconds; 0: only an administrator unlocks
+    long long failInterval = 900; // failures further apart than this do not add up
+    bool evenDenyRoot = false;
+    long long rootUnlockTime = 600; // used for uid 0 when evenDenyRoot
+};
+
+// Parses faillock.conf text: "key = value" and bare flags, '#' comments; "never" for
+// unlock_time means 0. Unknown keys and malformed numbers are ignored, as pam_faillock does.
+FaillockConfig parseFaillockConfig(std::string_view text);
+// Reads the file; a missing file gives the defaults.
+FaillockConfig loadFaillockConfig(const std::string& path);
+
+// One record of a tally file as pam_faillock writes it (struct tally, 64 bytes, host order).
+struct TallyRecord {
+    std::string source;
+    std::uint16_t status = 0;
+    std::uint64_t time = 0;
+};
+inline constexpr std::size_t kTallyRecordSize = 64;
+inline constexpr std::uint16_t kTallyStatusValid = 0x1;
+
+std::vector<TallyRecord> parseTally(std::string_view bytes);
+std::string encodeTally(const std::vector<TallyRecord>& records);
+
+// The lockout pam_faillock would apply now: deny or more valid failures within fail_interval of
+// the latest one, and the latest failure younger than unlock_time (or unlock_time 0).
+bool isLockedOut(const std::vector<TallyRecord>& records, const FaillockConfig& config, bool isRoot, std::time_t now);
+
+// The tally of one user: its records, or none when the file does not exist. An unreadable file
+// throws directory::Error (access denied).
+struct TallyFile {
+    bool exists = false;
+    std::vector<TallyRecord> records;
+};
+TallyFile readTallyFile(const std::string& dir, const std::string& user);
+
+} // namespace unixacct

@@ -1,0 +1,141 @@
+#include "ini_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace sysinfo {
+namespace {
+
+constexpr int kMaxIncludeDepth = 8;
+constexpr std::size_t kMaxFileSize = 1 << 20;
+
+bool isSpace(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+std::string_view trim(std::string_view s) noexcept {
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    std::string text;
+    char buffer[4096];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxFileSize)
+            return {}; // not a configuration file
+    }
+    return text;
+}
+
+// Logical lines: a backslash at the end of a physical line joins the next one.
+std::vector<std::string> logicalLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string current;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view physical = text.substr(pos, end - pos);
+        if (!physical.empty() && physical.back() == '\r')
+            physical.remove_suffix(1);
+        std::string_view trimmedEnd = physical;
+        while (!trimmedEnd.empty() && isSpace(trimmedEnd.back()))
+            trimmedEnd.remove_suffix(1);
+        if (!trimmedEnd.empty() && trimmedEnd.back() == '\\') {
+            trimmedEnd.remove_suffix(1);
+            current.append(trimmedEnd);
+            current.push_back(' ');
+        } else {
+            current.append(physical);
+            lines.push_back(std::move(current));
+            current.clear();
+        }
+        if (end == text.size())
+            break;
+        pos = end + 1;
+    }
+    if (!current.empty())
+        lines.push_back(std::move(current));
+    return lines;
+}
+
+} // namespace
+
+std::string IniFile::canonicalName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (isSpace(c))
+            continue;
+        out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    return out;
+}
+
+IniFile IniFile::load(const std::string& path) {
+    return parse(readFile(path), [](const std::string& included) { return readFile(included); });
+}
+
+IniFile IniFile::parse(std::string_view text, const std::function<std::string(const std::string&)>& readInclude) {
+    IniFile file;
+    std::string section;
+    file.parseInto(text, readInclude, 0, section);
+    return file;
+}
+
+void IniFile::parseInto(std::string_view text, const std::function<std::string(const std::string&)>& readInclude,
+                        int depth, std::string& section) {
+    for (const std::string& raw : logicalLines(text)) {
+        std::string_view line = trim(raw);
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            const std::size_t close = line.find(']');
+            if (close == std::string_view::npos)
+                continue; // Samba skips a broken header's line too
+            const std::string_view name = trim(line.substr(1, close - 1));
+            section = canonicalName(name);
+            m_sections.emplace_back(name);
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos)
+            continue;
+        std::string key = canonicalName(line.substr(0, eq));
+        if (key.empty())
+            continue;
+        std::string value(trim(line.substr(eq + 1)));
+        if (key == "include") {
+            if (readInclude && depth < kMaxIncludeDepth && !value.empty() && value.find('%') == std::string::npos)
+                parseInto(readInclude(value), readInclude, depth + 1, section);
+            continue;
+        }
+        m_entries.push_back({section, std::move(key), std::move(value)});
+    }
+}
+
+std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const {
+    const std::string s = canonicalName(section);
+    const std::string k = canonicalName(key);
+    const auto found = std::find_if(m_entries.rbegin(), m_entries.rend(),
+                                    [&](const Entry& e) { return e.section == s && e.key == k; });
+    if (found == m_entries.rend())
+        return std::nullopt;
+    return found->value;
+}
+
+std::vector<std::string> IniFile::sections() const {
+    return m_sections;
+}
+
+} // namespace sysinfo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <deque>
+#include <vector>
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+namespace guitest {
+
+// One message box as the person saw it.
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons; // left to right as standard button names, e.g. "Yes", "No"
+    bool modal = false;
+
+    // "title|icon|text|buttons", for comparing whole boxes in one line.
+    QString summary() const;
+};
+
+// Answers every modal message box that opens, by clicking the next scripted button, and records
+// what it showed. A box beyond the script is closed with its Escape button and counted as
+// unexpected, so a test never hangs on it.
+class MessageBoxAnswerer final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers = {});
+
+    const std::vector<SeenBox>& seen() const noexcept { return m_seen; }
+    QStringList summaries() const;
+    int unexpected() const noexcept { return m_unexpected; }
+    bool allAnswered() const noexcept { return m_answers.empty(); }
+
+private:
+    void poll();
+
+    std::deque<QMessageBox::StandardButton> m_answers;
+    std::vector<SeenBox> m_seen;
+    QPointer<QMessageBox> m_current;
+    int m_unexpected = 0;
+    QTimer m_timer;
+};
+
+QString iconName(QMessageBox::Icon icon);
+
+} // namespace guitest

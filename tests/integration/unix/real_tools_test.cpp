@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "directory/date_text.h"
+#include "directory/unix/unix_service.h"
+#include "sandbox.h"
+#include "tz_guard.h"
+
+// Every operation with the real shadow tools and pam_faillock, on the sandbox's private /etc.
+
+namespace {
+
+using directory::Value;
+namespace codes = directory::codes;
+
+class RealTools : public testing::Test {
+protected:
+    void SetUp() override { REQUIRE_SANDBOX(); }
+
+    std::unique_ptr<directory::User> user(const std::string& name) {
+        return directory::as<directory::User>(service.bind("WinNT://localhost/" + name + ",User"));
+    }
+    std::unique_ptr<directory::Group> group(const std::string& name) {
+        return directory::as<directory::Group>(service.bind("WinNT://localhost/" + name + ",Group"));
+    }
+    static std::string shadow(const std::string& name, int field) {
+        const auto f = sandbox::fields("/etc/shadow", name);
+        return f.size() > static_cast<std::size_t>(field) ? f[field] : "<missing>";
+    }
+    static long errorOf(const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const directory::Error& e) {
+            return e.number();
+        }
+        return 0;
+    }
+
+    unixacct::UnixService service;
+};
+
+TEST_F(RealTools, DisableThenEnableRestoresTheHash) {
+    const std::string name = sandbox::createUser("disable");
+    const std::string hash = shadow(name, 1);
+    ASSERT_EQ(hash.substr(0, 1), "$");
+    EXPECT_FALSE(user(name)->accountDisabled());
+
+    auto u = user(name);
+    u->setAccountDisabled(true);
+    EXPECT_EQ(shadow(name, 1), hash); // pending until setInfo
+    u->setInfo();
+    EXPECT_EQ(shadow(name, 1), "!" + hash);
+    EXPECT_EQ(shadow(name, 7), "1");
+    EXPECT_TRUE(user(name)->accountDisabled());
+
+    u = user(name);
+    u->setAccountDisabled(false);
+    u->setInfo();
+    EXPECT_EQ(shadow(name, 1), hash);
+    EXPECT_EQ(shadow(name, 7), "");
+    EXPECT_FALSE(user(name)->accountDisabled());
+}
+
+TEST_F(RealTools, EitherMarkReadsAsDisabledAndEnablingClearsBoth) {
+    const std::string lockedOnly = sandbox::createUser("lockonly");
+    ASSERT_EQ(sandbox::run({"/usr/sbin/usermod", "-L", lockedOnly}), 0);
+    const std::string expiredOnly = sandbox::createUser("expiredonly");
+    ASSERT_EQ(sandbox::run({"/usr/sbin/usermod", "-e", "1", expiredOnly}), 0);
+    const std::string noPassword = sandbox::createUser("nopassword", {}, false);
+    ASSERT_EQ(shadow(noPassword, 1), "!");
+    const std::string doubleLocked = sandbox::createUser("doublelock");
+    const std::string hash = shadow(doubleLocked, 1);
+    ASSERT_EQ(sandbox::run({"/usr/sbin/usermod", "-p", "!!" + hash, doubleLocked}), 0);
+
+    for (const std::string& name : {lockedOnly, expiredOnly, noPassword, doubleLocked}) {
+        EXPECT_TRUE(user(name)->accountDisabled()) << name;
+        auto u = user(name);
+        u->setAccountDisabled(false);
+        u->setInfo();
+        EXPECT_FALSE(user(name)->accountDisabled()) << name;
+        EXPECT_EQ(shadow(name, 7), "") << name;
+    }
+    // Nothing to unlock behind the "!": no typeable password, but no lock either.
+    EXPECT_EQ(shadow(noPassword, 1), "*");
+    EXPECT_EQ(shadow(doubleLocked, 1), hash);
+}
+
+TEST_F(RealTools, DescriptionIsTheGecosField) {
+    const std::string name = sandbox::createUser("descr", "old text");
+    EXPECT_EQ(user(name)->description(), "old text");
+    auto u = user(name);
+    u->put("Description", Value::text("営業部 第二課, 内線 12"));
+    EXPECT_EQ(u->description(), "営業部 第二課, 内線 12"); // the pending value reads back
+    EXPECT_EQ(sandbox::fields("/etc/passwd", name)[4], "old text");
+    u->setInfo();
+    EXPECT_EQ(sandbox::fields("/etc/passwd", name)[4], "営業部 第二課, 内線 12");
+
+    const std::string before = sandbox::slurp("/etc/passwd");
+    for (const char* bad : {"x:0:0:root", "two\nlines"}) {
+        auto refused = user(name);
+        refused->setDescription(bad);
+        EXPECT_EQ(errorOf([&] { refused->setInfo(); }), codes::kBadParameter);
+    }
+    EXPECT_EQ(sandbox::slurp("/etc/passwd"), before);
+
+    u = user(name);
+    u->setDescription("");
+    u->setInfo();
+    EXPECT_EQ(user(name)->description(), "");
+}
+
+TEST_F(RealTools, PasswordResetAndMustChange) {
+    const std::string name = sandbox::createUser("passwd");
+    const std::string oldHash = shadow(name, 1);
+    auto u = user(name);
+    u->setPassword(directory::Secret(" New pass:word 1 "));
+    EXPECT_NE(shadow(name, 1), oldHash); // at once, without setInfo
+    EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, " New pass:word 1 \n"),
+              0);
+    EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
+
+    EXPECT_EQ(shadow(name, 2), std::to_string(sandbox::todayDays()));
+    u->put("PasswordExpired", Value::int16(1));
+    u->setInfo();
+    EXPECT_EQ(shadow(name, 2), "0");
+
+    const std::string before = sandbox::slurp("/etc/shadow");
+    EXPECT_EQ(errorOf([&] { u->setPassword(directory::Secret("pw\nroot:x")); }), codes::kPasswordPolicy);
+    EXPECT_EQ(sandbox::slurp("/etc/shadow"), before);
+}
+
+TEST_F(RealTools, ExpiryDateAcrossDaylightSavingChanges) {
+    const testutil::TzGuard tz("Europe/Berlin");
+    const std::string name = sandbox::createUser("expiry");
+    struct Row {
+        Value value;
+        std::string field;
+    };
+    const Row rows[] = {
+        {Value::text("2026/3/29"), std::to_string(directory::daysFromCivil({2026, 3, 30}))},
+        {Value::text("2026/10/25"), std::to_string(directory::daysFromCivil({2026, 10, 26}))},
+        {Value::text("２０２７年１月２５日"), std::to_string(directory::daysFromCivil({2027, 1, 26}))},
+        {Value::int32(1), ""},
+    };
+    for (const Row& row : rows) {
+        auto u = user(name);
+        u->put("AccountExpirationDate", row.value);
+        u->setInfo();
+        EXPECT_EQ(shadow(name, 7), row.field) << row.value.describe();
+    }
+    const std::string before = sandbox::slurp("/etc/shadow");
+    EXPECT_EQ(errorOf([&] { user(name)->put("AccountExpirationDate", Value::text("2026/2/30")); }),
+              codes::kBadParameter);
+    EXPECT_EQ(sandbox::slurp("/etc/shadow"), before);
+}
+
+TEST_F(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
+    const std::string name = sandbox::createUser("faillock");
+    const std::string tally = sandbox::faillockDir() + "/" + name;
+    sandbox::failLogins(name, 2);
+    ASSERT_TRUE(std::filesystem::exists(tally));
+    EXPECT_FALSE(user(name)->isAccountLocked());
+    sandbox::failLogins(name, 1);
+    EXPECT_TRUE(user(name)->isAccountLocked());
+    EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0)
+        << "pam_faillock should refuse even the right password now";
+
+    auto u = user(name);
+    u->setIsAccountLocked(false);
+    EXPECT_TRUE(user(name)->isAccountLocked()); // pending until setInfo
+    u->setInfo();
+    EXPECT_FALSE(user(name)->isAccountLocked());
+    EXPECT_EQ(std::filesystem::file_size(tally), 0u);
+    EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
+}
+
+TEST_F(RealTools, GroupMembershipWithGpasswd) {
+    const std::string name = sandbox::createUser("member");
+    const std::string memberPath = user(name)->adsPath();
+    EXPECT_EQ(memberPath, "WinNT://localhost/" + name + ",User");
+    auto members = [] { return sandbox::fields("/etc/group", "users").at(3); };
+
+    group("users")->add(memberPath);
+    EXPECT_NE(("," + members() + ",").find("," + name + ","), std::string::npos);
+    std::vector<std::string> groups;
+    user(name)->groups([&](directory::Group& g) { groups.push_back(g.name()); });
+    EXPECT_EQ(groups, (std::vector<std::string>{name, "users"}));
+    EXPECT_EQ(errorOf([&] { group("users")->add(memberPath); }), codes::kMemberInGroup);
+
+    group("users")->remove(memberPath);
+    EXPECT_EQ(("," + members() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_EQ(errorOf([&] { group("users")->remove(memberPath); }), codes::kMemberNotInGroup);
+}
+
+TEST_F(RealTools, ContainerListsAccountsInFileOrder) {
+    const std::string first = sandbox::createUser("listfirst");
+    const std::string second = sandbox::createUser("listsecond");
+    auto container = directory::as<directory::Container>(service.bind("WinNT://localhost"));
+    container->put("Filter", Value::array({Value::text("User")}));
+    std::vector<std::string> names;
+    container->enumerate([&](directory::Object& o) { names.push_back(directory::as<directory::User>(o).name()); });
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names.front(), "root");
+    EXPECT_EQ(names[names.size() - 2], first);
+    EXPECT_EQ(names.back(), second);
+}
+
+// Runs body as nobody in a child process; returns what it wrote.
+std::string asNobody(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string out;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            out = "could not drop privileges";
+        else
+            out = body();
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+}
+
+TEST_F(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
+    const std::string name = sandbox::createUser("nonroot", "visible to all");
+    sandbox::failLogins(name, 3);
+    const std::vector<std::string> files{"/etc/passwd", "/etc/shadow", "/etc/group", "/etc/gshadow",
+                                         sandbox::faillockDir() + "/" + name};
+    std::vector<std::string> before;
+    for (const auto& f : files)
+        before.push_back(sandbox::slurp(f));
+
+    const std::string report = asNobody([&] {
+        unixacct::UnixService nobodyService;
+        std::string out;
+        auto attempt = [&](const char* what, const std::function<void()>& action) {
+            long number = 0;
+            try {
+                action();
+            } catch (const directory::Error& e) {
+                number = e.number();
+            }
+            out +=
+                std::string(what) + "=" + (number == codes::kAccessDenied ? "denied" : std::to_string(number)) + "\n";
+        };
+        auto bound = [&] {
+            return directory::as<directory::User>(nobodyService.bind("WinNT://localhost/" + name + ",User"));
+        };
+        out += "description=" + bound()->description() + "\n";
+        std::size_t listed = 0;
+        auto container = directory::as<directory::Container>(nobodyService.bind("WinNT://localhost"));
+        container->enumerate([&](directory::Object&) { ++listed; });
+        out += std::string("listed=") + (listed > 1 ? "yes" : "no") + "\n";
+        attempt("readDisabled", [&] { bound()->accountDisabled(); });
+        attempt("readLocked", [&] { bound()->isAccountLocked(); });
+        attempt("disable", [&] {
+            auto u = bound();
+            u->setAccountDisabled(true);
+            u->setInfo();
+        });
+        attempt("enable", [&] {
+            auto u = bound();
+            u->setAccountDisabled(false);
+            u->setInfo();
+        });
+        attempt("describe", [&] {
+            auto u = bound();
+            u->setDescription("changed");
+            u->setInfo();
+        });
+        attempt("unlock", [&] {
+            auto u = bound();
+            u->setIsAccountLocked(false);
+            u->setInfo();
+        });
+        attempt("expire", [&] {
+            auto u = bound();
+            u->put("PasswordExpired", Value::int16(1));
+            u->setInfo();
+        });
+        attempt("expiry", [&] {
+            auto u = bound();
+            u->put("AccountExpirationDate", Value::int32(1));
+            u->setInfo();
+        });
+        attempt("password", [&] { bound()->setPassword(directory::Secret("Another-Pw2")); });
+        attempt("groupAdd", [&] {
+            directory::as<directory::Group>(nobodyService.bind("WinNT://localhost/users,Group"))
+                ->add("WinNT://localhost/" + name + ",User");
+        });
+        return out;
+    });
+    EXPECT_EQ(report, "description=visible to all\nlisted=yes\nreadDisabled=denied\nreadLocked=denied\n"
+                      "disable=denied\nenable=denied\ndescribe=denied\nunlock=denied\nexpire=denied\n"
+                      "expiry=denied\npassword=denied\ngroupAdd=denied\n");
+    for (std::size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(sandbox::slurp(files[i]), before[i]) << files[i];
+}
+
+} // namespace
