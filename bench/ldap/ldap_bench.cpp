@@ -1,0 +1,144 @@
+// Measures the LDAP backend against the domain controller of bench/ldap/run.sh.
+//   ldap_bench condition ROUNDS   ShowAccountCondition end to end vs one raw search per lookup
+//   ldap_bench formload           the window's Form_Load (account list) once, then exits
+//   ldap_bench rss                Form_Load, then prints the resident memory in KiB
+#include <ldap.h>
+#include <sasl/sasl.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "app/lock_opener.h"
+#include "directory/ldap/ldap_service.h"
+#include "test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kHost = "ldap://dc1.quill.test";
+constexpr const char* kBase = "DC=quill,DC=test";
+
+struct Window {
+    ldapdir::LdapService service;
+    fakes::FakeComputerSystem computer;
+    fakes::ScriptedOperator op;
+    fakes::FixedClock clock;
+    app::Form form;
+    std::string commandLine;
+    app::Environment env{service, computer, op, clock};
+    app::LockOpener window{form, env, commandLine};
+
+    Window() { computer.systems = {{"quill.test", "BENCH"}}; }
+};
+
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+int quiet(LDAP*, unsigned, void*, void* prompts) {
+    for (auto* item = static_cast<sasl_interact_t*>(prompts); item->id != SASL_CB_LIST_END; ++item) {
+        item->result = "";
+        item->len = 0;
+    }
+    return LDAP_SUCCESS;
+}
+
+// The reference: a plain libldap connection, bound and sealed the same way, searching directly.
+LDAP* openRaw() {
+    LDAP* ld = nullptr;
+    if (ldap_initialize(&ld, kHost) != LDAP_SUCCESS)
+        throw std::runtime_error("ldap_initialize failed");
+    int version = LDAP_VERSION3;
+    char secprops[] = "minssf=56";
+    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ldap_set_option(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
+    ldap_set_option(ld, LDAP_OPT_X_SASL_SECPROPS, secprops);
+    const int rc =
+        ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET, quiet, nullptr);
+    if (rc != LDAP_SUCCESS)
+        throw std::runtime_error(std::string("bind failed: ") + ldap_err2string(rc));
+    return ld;
+}
+
+void rawLookup(LDAP* ld, const std::string& account) {
+    static const char* attributes[] = {"sAMAccountName",     "description",
+                                       "userAccountControl", "msDS-User-Account-Control-Computed",
+                                       "sAMAccountType",     nullptr};
+    const std::string filter = "(sAMAccountName=" + account + ")";
+    LDAPMessage* result = nullptr;
+    const int rc = ldap_search_ext_s(ld, kBase, LDAP_SCOPE_SUBTREE, filter.c_str(), const_cast<char**>(attributes), 0,
+                                     nullptr, nullptr, nullptr, LDAP_NO_LIMIT, &result);
+    if (rc != LDAP_SUCCESS || ldap_count_entries(ld, result) != 1)
+        throw std::runtime_error("raw search failed");
+    ldap_msgfree(result);
+}
+
+int condition(int rounds) {
+    Window w;
+    const char* names[] = {"jdoe", "trail"};
+    // Warm both sides up: connections open, caches filled.
+    if (!w.window.textEdited("account_Combo", "stopped") || w.form.text("DisplayCondition").empty())
+        throw std::runtime_error("the condition lookup failed: is the controller up?");
+    LDAP* ld = openRaw();
+    rawLookup(ld, "stopped");
+
+    double core = 0;
+    double raw = 0;
+    // Interleaved blocks, so drift on the machine hits both sides alike.
+    const int block = 50;
+    for (int done = 0; done < rounds; done += block) {
+        auto start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            if (!w.window.textEdited("account_Combo", names[i % 2]) || w.form.text("DisplayCondition").empty())
+                throw std::runtime_error("lookup failed");
+        core += std::chrono::duration<double>(Clock::now() - start).count();
+        start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            rawLookup(ld, names[i % 2]);
+        raw += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    ldap_unbind_ext(ld, nullptr, nullptr);
+    const int total = (rounds + block - 1) / block * block;
+    std::cout << "condition_core_ms " << core * 1000 / total << "\n"
+              << "condition_raw_ms " << raw * 1000 / total << "\n"
+              << "condition_ratio " << core / raw << "\n";
+    return 0;
+}
+
+int formload(bool printRss) {
+    Window w;
+    if (!w.window.dispatch("LockOpener", app::Event::Load))
+        throw std::runtime_error("Form_Load failed: " + (w.op.escaped.empty() ? "" : w.op.escaped[0].second));
+    if (printRss)
+        std::cout << "accounts " << w.form.items("account_Combo").size() << "\nrss_kib " << residentKiB() << "\n";
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "condition")
+            return condition(argc > 2 ? std::stoi(argv[2]) : 1000);
+        if (mode == "formload")
+            return formload(false);
+        if (mode == "rss")
+            return formload(true);
+        std::cerr << "usage: ldap_bench condition [ROUNDS] | formload | rss\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "ldap_bench: " << e.what() << "\n";
+        return 1;
+    }
+}

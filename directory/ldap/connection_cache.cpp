@@ -1,0 +1,149 @@
+#include "connection_cache.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include "ad_values.h"
+#include "dc_locator.h"
+#include "directory/error.h"
+
+namespace ldapdir {
+
+namespace {
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+// The name as DNS knows it: no surrounding spaces, no final dot.
+std::string dnsName(std::string_view target) {
+    while (!target.empty() && target.front() == ' ')
+        target.remove_prefix(1);
+    while (!target.empty() && (target.back() == ' ' || target.back() == '.'))
+        target.remove_suffix(1);
+    return lower(target);
+}
+
+} // namespace
+
+ConnectionCache& ConnectionCache::shared() {
+    static ConnectionCache cache;
+    return cache;
+}
+
+void ConnectionCache::clear() {
+    const std::lock_guard lock(m_mutex);
+    m_byTarget.clear();
+    m_byHost.clear();
+}
+
+std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, const KerberosTicket& ticket) {
+    const std::string name = dnsName(target);
+    if (name.empty())
+        throw directory::Error(directory::codes::kBadPathName, "No domain was named");
+    const std::lock_guard lock(m_mutex);
+    const std::string key = ticket.principal() + '\n' + name;
+    if (const auto found = m_byTarget.find(key); found != m_byTarget.end())
+        return found->second;
+    auto connection = resolve(name, ticket);
+    m_byTarget[key] = connection;
+    return connection;
+}
+
+std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, const KerberosTicket& ticket) {
+    const std::string key = ticket.principal() + '\n' + lower(host);
+    if (const auto found = m_byHost.find(key); found != m_byHost.end())
+        return found->second;
+    auto connection = std::make_shared<Connection>(host, m_timeouts);
+    m_byHost[key] = connection;
+    return connection;
+}
+
+std::shared_ptr<Connection> ConnectionCache::connectAny(const std::vector<std::string>& hosts,
+                                                        const KerberosTicket& ticket) {
+    // Several controllers may be tried, but together no longer than one connect time-out.
+    const auto deadline = std::chrono::steady_clock::now() + m_timeouts.connect;
+    std::optional<directory::Error> last;
+    for (const auto& host : hosts) {
+        try {
+            return connect(host, ticket);
+        } catch (const directory::Error& error) {
+            if (error.number() != directory::codes::kServerUnavailable && error.number() != directory::codes::kTimeout)
+                throw; // refused authentication is no reason to try another controller
+            last = error;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+    }
+    if (last)
+        throw *last;
+    throw directory::Error(directory::codes::kServerUnavailable, "No domain controller was found");
+}
+
+std::shared_ptr<Connection> ConnectionCache::byNetbiosName(const std::string& name, const KerberosTicket& ticket) {
+    // Domains worth asking: the ticket's own realm, then the resolver's search list.
+    std::vector<std::string> candidates{lower(ticket.realm())};
+    for (const auto& domain : DcLocator::searchList())
+        if (std::find(candidates.begin(), candidates.end(), lower(domain)) == candidates.end())
+            candidates.push_back(lower(domain));
+
+    std::optional<directory::Error> last;
+    for (const auto& candidate : candidates) {
+        const auto hosts = DcLocator::domainControllers(candidate);
+        if (hosts.empty())
+            continue;
+        try {
+            auto connection = connectAny(hosts, ticket);
+            if (lower(connection->domain().netbiosName) == name)
+                return connection;
+            // Another domain of the same forest may carry the name.
+            const auto crossRef = connection->findOne(
+                "CN=Partitions," + connection->domain().configurationNamingContext, LDAP_SCOPE_ONELEVEL,
+                "(&(objectClass=crossRef)(nETBIOSName=" + escapeFilterValue(name) + "))", {"dnsRoot"});
+            if (crossRef && crossRef->first("dnsRoot")) {
+                const auto others = DcLocator::domainControllers(lower(*crossRef->first("dnsRoot")));
+                if (!others.empty())
+                    return connectAny(others, ticket);
+            }
+        } catch (const directory::Error& error) {
+            last = error;
+        }
+    }
+    if (last)
+        throw *last;
+    return nullptr;
+}
+
+std::shared_ptr<Connection> ConnectionCache::resolve(const std::string& name, const KerberosTicket& ticket) {
+    if (name.find('.') != std::string::npos) {
+        const auto hosts = DcLocator::domainControllers(name);
+        if (!hosts.empty())
+            return connectAny(hosts, ticket);
+        return connect(name, ticket); // a domain controller's own host name
+    }
+    // A single label: a NetBIOS domain name, or a controller's short host name.
+    std::optional<directory::Error> failure;
+    try {
+        if (auto connection = byNetbiosName(name, ticket))
+            return connection;
+    } catch (const directory::Error& error) {
+        failure = error;
+    }
+    // The Kerberos service name needs the full host name, so complete it from the search list.
+    for (const auto& domain : DcLocator::searchList()) {
+        const std::string host = name + "." + lower(domain);
+        if (DcLocator::resolves(host))
+            return connect(host, ticket);
+    }
+    if (failure)
+        throw *failure;
+    throw directory::Error(directory::codes::kServerUnavailable,
+                           "No Active Directory domain or domain controller named " + name + " was found");
+}
+
+} // namespace ldapdir

@@ -1,0 +1,71 @@
+#include "ldap_container.h"
+
+#include <ldap.h>
+#include <strings.h>
+
+#include "ad_values.h"
+#include "ldap_user.h"
+
+namespace ldapdir {
+
+namespace {
+
+bool is(std::string_view text, std::string_view name) {
+    return text.size() == name.size() && strncasecmp(text.data(), name.data(), name.size()) == 0;
+}
+
+} // namespace
+
+LdapContainer::LdapContainer(std::shared_ptr<Connection> connection, LdapGroup::MemberResolver resolveMember)
+    : m_connection(std::move(connection)), m_resolveMember(std::move(resolveMember)) {}
+
+std::string LdapContainer::name() {
+    return m_connection->domain().netbiosName;
+}
+
+std::string LdapContainer::adsPath() {
+    return "WinNT://" + name();
+}
+
+void LdapContainer::put(std::string_view property, const directory::Value& value) {
+    if (!is(property, "Filter"))
+        throw directory::Error(directory::codes::kPropertyNotSupported,
+                               "The property " + std::string(property) + " is not supported on a domain");
+    bool users = false;
+    bool groups = false;
+    for (const auto& item : value.asArray()) {
+        users = users || is(item.asText(), "User");
+        groups = groups || is(item.asText(), "Group");
+    }
+    m_users = users;
+    m_groups = groups;
+}
+
+void LdapContainer::enumerate(const std::function<void(directory::Object&)>& visit) {
+    if (!m_users && !m_groups)
+        return;
+    const bool both = m_users && m_groups;
+    const std::string filter = both      ? std::string("(|") + kUserFilter + kGroupFilter + ")"
+                               : m_users ? kUserFilter
+                                         : kGroupFilter;
+    // Only the name: the objects read the rest themselves when they are asked for more.
+    std::vector<std::string> attributes{"sAMAccountName"};
+    if (both)
+        attributes.push_back("sAMAccountType");
+    m_connection->search(
+        m_connection->domain().defaultNamingContext, LDAP_SCOPE_SUBTREE, filter, attributes,
+        [&](const Entry& entry) {
+            const bool group =
+                both ? accountKind(entry.first("sAMAccountType").value_or("")) == AccountKind::Group : !m_users;
+            if (group) {
+                LdapGroup object(m_connection, entry, m_resolveMember);
+                visit(object);
+            } else {
+                LdapUser object(m_connection, entry, false, m_resolveMember);
+                visit(object);
+            }
+        },
+        kPageSize);
+}
+
+} // namespace ldapdir

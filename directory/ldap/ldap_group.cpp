@@ -1,0 +1,69 @@
+#include "ldap_group.h"
+
+#include <ldap.h>
+#include <strings.h>
+
+#include "ldap_failure.h"
+
+namespace ldapdir {
+
+const std::vector<std::string>& LdapGroup::attributes() {
+    static const std::vector<std::string> kAttributes{"sAMAccountName", "description"};
+    return kAttributes;
+}
+
+LdapGroup::LdapGroup(std::shared_ptr<Connection> connection, Entry entry, MemberResolver resolveMember)
+    : BoundEntry(std::move(connection), std::move(entry)), m_resolveMember(std::move(resolveMember)) {}
+
+void LdapGroup::put(std::string_view property, const directory::Value& value) {
+    if (property.size() == 11 && strncasecmp(property.data(), "Description", 11) == 0) {
+        m_pendingDescription = value.asText();
+        return;
+    }
+    throw directory::Error(directory::codes::kPropertyNotSupported,
+                           "The property " + std::string(property) + " is not supported on a group");
+}
+
+void LdapGroup::setInfo() {
+    if (!m_pendingDescription)
+        return;
+    std::vector<Modification> changes;
+    if (m_pendingDescription->empty())
+        changes.emplace_back(LDAP_MOD_REPLACE, "description", std::vector<std::string>{});
+    else
+        changes.emplace_back(LDAP_MOD_REPLACE, "description", std::vector<std::string>{*m_pendingDescription});
+    connection().modify(distinguishedName(), changes);
+    m_pendingDescription.reset();
+}
+
+std::string LdapGroup::description() {
+    return entry().first("description").value_or("");
+}
+
+void LdapGroup::add(const std::string& memberPath) {
+    changeMember(memberPath, true);
+}
+
+void LdapGroup::remove(const std::string& memberPath) {
+    changeMember(memberPath, false);
+}
+
+void LdapGroup::changeMember(const std::string& memberPath, bool adding) {
+    const std::string member = m_resolveMember(memberPath);
+    std::vector<Modification> changes;
+    changes.emplace_back(adding ? LDAP_MOD_ADD : LDAP_MOD_DELETE, "member", std::vector<std::string>{member});
+    try {
+        connection().modify(distinguishedName(), changes);
+    } catch (const LdapFailure& failure) {
+        const int code = failure.resultCode();
+        if (adding && (code == LDAP_TYPE_OR_VALUE_EXISTS || code == LDAP_ALREADY_EXISTS))
+            throw directory::Error(directory::codes::kMemberInGroup, memberPath + " is already a member of " + name() +
+                                                                         " (" + failure.description() + ")");
+        if (!adding && (code == LDAP_NO_SUCH_ATTRIBUTE || code == LDAP_UNWILLING_TO_PERFORM))
+            throw directory::Error(directory::codes::kMemberNotInGroup,
+                                   memberPath + " is not a member of " + name() + " (" + failure.description() + ")");
+        throw;
+    }
+}
+
+} // namespace ldapdir

@@ -1,0 +1,81 @@
+#include "ldap_service.h"
+
+#include <ldap.h>
+#include <strings.h>
+
+#include "ad_values.h"
+#include "bound_entry.h"
+#include "connection_cache.h"
+#include "directory/object_path.h"
+#include "kerberos_ticket.h"
+#include "ldap_container.h"
+#include "ldap_group.h"
+#include "ldap_user.h"
+
+namespace ldapdir {
+
+namespace {
+
+bool is(std::string_view text, std::string_view name) {
+    return text.size() == name.size() && strncasecmp(text.data(), name.data(), name.size()) == 0;
+}
+
+// What the path's class asks for.
+enum class Wanted { Any, User, Group };
+
+} // namespace
+
+LdapService::LdapService() : m_cache(ConnectionCache::shared()) {}
+
+std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
+    const directory::ObjectPath parsed = directory::parsePathOrThrow(path);
+    if (parsed.computer)
+        throw directory::Error(directory::codes::kBadPathName,
+                               "The accounts of a single computer cannot be reached over LDAP: " + std::string(path));
+
+    const KerberosTicket ticket = KerberosTicket::current();
+    const auto connection = m_cache.forTarget(parsed.target, ticket);
+    LdapGroup::MemberResolver resolver = [this](const std::string& memberPath) { return memberDn(memberPath); };
+
+    if (parsed.isContainer()) {
+        if (!parsed.className.empty() && !is(parsed.className, "Domain"))
+            throw directory::Error(directory::codes::kUnknownObject,
+                                   "No " + parsed.className + " named " + parsed.target + " exists");
+        return std::make_unique<LdapContainer>(connection, std::move(resolver));
+    }
+
+    Wanted wanted = Wanted::Any;
+    if (is(parsed.className, "User"))
+        wanted = Wanted::User;
+    else if (is(parsed.className, "Group"))
+        wanted = Wanted::Group;
+    else if (!parsed.className.empty())
+        throw directory::Error(directory::codes::kUnknownObject,
+                               "Objects of class " + parsed.className + " are not served: " + std::string(path));
+
+    // sAMAccountName is unique in the domain and indexed; the kind is told from sAMAccountType.
+    std::vector<std::string> attributes = LdapUser::attributes();
+    attributes.push_back("sAMAccountType");
+    auto entry = connection->findOne(connection->domain().defaultNamingContext, LDAP_SCOPE_SUBTREE,
+                                     "(sAMAccountName=" + escapeFilterValue(*parsed.name) + ")", attributes);
+    const AccountKind found = entry ? accountKind(entry->first("sAMAccountType").value_or("")) : AccountKind::Other;
+    if (found == AccountKind::User && wanted != Wanted::Group)
+        return std::make_unique<LdapUser>(connection, std::move(*entry), true, std::move(resolver));
+    if (found == AccountKind::Group && wanted != Wanted::User)
+        return std::make_unique<LdapGroup>(connection, std::move(*entry), std::move(resolver));
+    if (wanted == Wanted::Group)
+        throw directory::Error(directory::codes::kNoSuchGroup,
+                               "The group " + *parsed.name + " does not exist in " + parsed.target);
+    throw directory::Error(directory::codes::kNoSuchUser,
+                           "The user " + *parsed.name + " does not exist in " + parsed.target);
+}
+
+std::string LdapService::memberDn(const std::string& path) {
+    const auto object = bind(path);
+    const auto* bound = dynamic_cast<const BoundEntry*>(object.get());
+    if (!bound)
+        throw directory::Error(directory::codes::kBadPathName, path + " names no user or group");
+    return bound->distinguishedName();
+}
+
+} // namespace ldapdir

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "bound_entry.h"
+#include "directory/service.h"
+#include "ldap_group.h"
+
+namespace ldapdir {
+
+// A domain user. Reads come from the entry read at bind; writes wait for setInfo, which sends
+// them as one modify request. setPassword acts at once.
+class LdapUser final : public directory::User, public BoundEntry {
+public:
+    // What a bind reads: enough for every property read without another round trip.
+    static const std::vector<std::string>& attributes();
+
+    // complete: the entry holds attributes(); false for a listing, which reads the rest on demand.
+    LdapUser(std::shared_ptr<Connection> connection, Entry entry, bool complete,
+             LdapGroup::MemberResolver resolveMember);
+
+    std::string name() override { return accountName(); }
+    std::string adsPath() override { return winntPath(); }
+    void put(std::string_view property, const directory::Value& value) override;
+    void setInfo() override;
+
+    std::string description() override;
+    void setDescription(const std::string& text) override;
+    bool accountDisabled() override;
+    void setAccountDisabled(bool disabled) override;
+    bool isAccountLocked() override;
+    void setIsAccountLocked(bool locked) override;
+    void setPassword(const directory::Secret& password) override;
+    void groups(const std::function<void(directory::Group&)>& visit) override;
+
+private:
+    const Entry& complete();
+    std::uint32_t flags(std::string_view attribute);
+
+    bool m_complete;
+    LdapGroup::MemberResolver m_resolveMember;
+    std::optional<std::string> m_description;
+    std::optional<bool> m_disabled;
+    bool m_unlock = false;
+    std::optional<std::int64_t> m_pwdLastSet;
+    std::optional<std::int64_t> m_accountExpires;
+};
+
+} // namespace ldapdir
