@@ -175,7 +175,8 @@ start_dc() {
     write_client_files
     mkdir -p "$state/run-samba"
     unshare -m --propagation private sh -c \
-        'mount --bind "$1" /run/samba && exec samba -F -M single -s "$2" --debug-stdout' sh \
+        'if [ ! -d /run/samba ]; then mount -t tmpfs -o mode=0755 quill-run /run && mkdir /run/samba; fi
+         mount --bind "$1" /run/samba && exec samba -F -M single -s "$2" --debug-stdout' sh \
         "$state/run-samba" "$dc/etc/smb.conf" > "$state/samba.log" 2>&1 < /dev/null &
     local i
     for i in $(seq 150); do
