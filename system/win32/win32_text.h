@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quill::win32 {
+
+// UTF-8 (inside the program) to UTF-16 (the platform's calls) and back. Invalid sequences become
+// U+FFFD rather than failing: these texts are shown or passed on, never parsed.
+std::wstring toWide(std::string_view utf8);
+std::string toUtf8(std::wstring_view utf16);
+
+// The platform's own message text for an HRESULT or Win32 error, without the trailing line break;
+// "HRESULT 0x8007xxxx" when the system has none. The ADSI range is looked up in activeds.dll too.
+std::string systemMessage(long hresult);
+
+} // namespace quill::win32

@@ -1,0 +1,22 @@
+cmake_minimum_required(VERSION 3.25)
+
+# Fails unless every DLL the program imports is part of the operating system.
+set(allowed ACTIVEDS.DLL ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL OLEAUT32.DLL
+    USER32.DLL VERSION.DLL SHELL32.DLL UCRTBASE.DLL)
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+if(NOT lines)
+    message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+foreach(line IN LISTS lines)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOUPPER "${dll}" upper)
+    if(NOT upper IN_LIST allowed AND NOT upper MATCHES "^API-MS-WIN-")
+        message(FATAL_ERROR "${PROGRAM} imports ${dll}, which Windows does not ship")
+    endif()
+    message(STATUS "imports ${dll}")
+endforeach()
