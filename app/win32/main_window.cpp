@@ -9,6 +9,7 @@
 #include "app/win32/resource.h"
 #include "directory/error.h"
 #include "app/win32/win32_operator.h"
+#include "app/win32/window_font.h"
 #include "system/win32/win32_text.h"
 
 namespace quill::win32 {
@@ -51,13 +52,6 @@ void adjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
 }
 
 int px(int twips, UINT dpi) { return app::twipsToPixels(twips, static_cast<double>(dpi)); }
-
-HFONT createFont(int points, UINT dpi) {
-    const std::wstring face = toWide(app::kWindow.fontFamily);
-    return CreateFontW(-MulDiv(points, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, face.c_str());
-}
 
 std::wstring windowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -220,8 +214,8 @@ void MainWindow::applyDpi(UINT dpi) {
     for (HFONT* font : {&m_font, &m_comboFont})
         if (*font)
             DeleteObject(std::exchange(*font, nullptr));
-    m_font = createFont(app::kWindow.fontPoints, dpi);
-    m_comboFont = createFont(app::findControl("account_Combo")->fontPoints, dpi);
+    m_font = createControlFont(app::kWindow.fontPoints, dpi);
+    m_comboFont = createControlFont(app::findControl("account_Combo")->fontPoints, dpi);
     for (std::size_t i = 0; i < app::kControls.size(); ++i) {
         HFONT font = app::kControls[i].fontPoints == app::kWindow.fontPoints ? m_font : m_comboFont;
         SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -179,6 +180,39 @@ TEST_F(Win32Window, SeventeenControlsWithTheTablesTextsPlacesAndFonts) {
         EXPECT_EQ(font.lfHeight, -MulDiv(entry.fontPoints, static_cast<int>(dpi), 72));
         EXPECT_EQ(font.lfCharSet, SHIFTJIS_CHARSET);
         EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    }
+}
+
+// Under wine the designed face is replaced by a wider one: every caption must still fit, so no
+// label runs into its neighbour and no button or frame clips its text.
+TEST_F(Win32Window, EveryCaptionFitsItsControlInTheFontItShows) {
+    start();
+    const UINT dpi = window->dpi();
+    for (const app::ControlSpec& entry : app::kControls) {
+        if (entry.caption.empty())
+            continue;
+        SCOPED_TRACE(std::string(entry.name));
+        HWND child = ctl(entry.name);
+        const std::wstring caption = toWide(entry.caption);
+        HDC dc = GetDC(child);
+        const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+        SelectObject(dc, previous);
+        ReleaseDC(child, dc);
+
+        RECT client{};
+        GetClientRect(child, &client);
+        int room = client.right;
+        if (entry.kind == app::ControlKind::Button)
+            room -= 2 * GetSystemMetrics(SM_CXEDGE);
+        else if (entry.kind == app::ControlKind::CheckBox)
+            room -= GetSystemMetrics(SM_CXMENUCHECK);
+        // A label sizing itself always fits itself; what matters is the room it was designed with.
+        if (entry.autoSize)
+            room = std::min(room, app::twipsToPixels(entry.width, dpi));
+        EXPECT_GT(extent.cx, 0);
+        EXPECT_LE(extent.cx, room);
     }
 }
 
