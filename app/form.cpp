@@ -37,7 +37,9 @@ void Form::setCaption(std::string caption) {
     notify({}, Property::Caption);
 }
 
-const std::string& Form::text(std::string_view control) const { return state(control).text; }
+const std::string& Form::text(std::string_view control) const {
+    return state(control).text;
+}
 
 void Form::setText(std::string_view control, std::string text) {
     State& s = state(control);
@@ -50,7 +52,9 @@ void Form::setText(std::string_view control, std::string text) {
         m_changeHandler(control);
 }
 
-bool Form::enabled(std::string_view control) const { return state(control).enabled; }
+bool Form::enabled(std::string_view control) const {
+    return state(control).enabled;
+}
 
 void Form::setEnabled(std::string_view control, bool enabled) {
     State& s = state(control);
@@ -60,7 +64,9 @@ void Form::setEnabled(std::string_view control, bool enabled) {
     notify(control, Property::Enabled);
 }
 
-int Form::value(std::string_view control) const { return state(control).value; }
+int Form::value(std::string_view control) const {
+    return state(control).value;
+}
 
 void Form::setValue(std::string_view control, int value) {
     State& s = state(control);
@@ -70,7 +76,9 @@ void Form::setValue(std::string_view control, int value) {
     notify(control, Property::Value);
 }
 
-const std::vector<std::string>& Form::items(std::string_view control) const { return state(control).items; }
+const std::vector<std::string>& Form::items(std::string_view control) const {
+    return state(control).items;
+}
 
 void Form::addItem(std::string_view control, std::string item) {
     state(control).items.push_back(std::move(item));

@@ -44,7 +44,9 @@ constexpr long kInternalError = 51;
 
 } // namespace
 
-bool hasHandler(std::string_view control, Event event) noexcept { return findHandler(control, event) != nullptr; }
+bool hasHandler(std::string_view control, Event event) noexcept {
+    return findHandler(control, event) != nullptr;
+}
 
 LockOpener::LockOpener(Form& form, Environment env, const std::string& commandLine)
     : m_form(form), m_env(env), m_commandLine(commandLine) {
@@ -137,9 +139,13 @@ void LockOpener::account_Combo_Change() {
     m_form.setText("changePassword", m_form.text("account_Combo"));
 }
 
-void LockOpener::account_Combo_Click() { account_Combo_Change(); }
+void LockOpener::account_Combo_Click() {
+    account_Combo_Change();
+}
 
-void LockOpener::Check1_Click() { m_form.setEnabled("AccountLimit", m_form.value("Check1") != 1); }
+void LockOpener::Check1_Click() {
+    m_form.setEnabled("AccountLimit", m_form.value("Check1") != 1);
+}
 
 void LockOpener::Command1_Click() {
     ADSIControl control(m_env.directory, m_env.person);
@@ -149,8 +155,9 @@ void LockOpener::Command1_Click() {
 }
 
 void LockOpener::Command2_Click() {
-    const std::string prompt = std::string("パスワードは指定の内容に変更され、次回ログイン時に新しく設定を要求されます。") +
-                               std::string(kCrLf) + "よろしいですか？";
+    const std::string prompt =
+        std::string("パスワードは指定の内容に変更され、次回ログイン時に新しく設定を要求されます。") +
+        std::string(kCrLf) + "よろしいですか？";
     if (m_env.person.messageBox(prompt, mb::kYesNo | mb::kExclamation, "パスワードリセットの確認") != mb::kAnswerYes)
         return;
     ADSIControl control(m_env.directory, m_env.person);

@@ -31,6 +31,8 @@ std::string trimSpaces(std::string_view text) {
     return std::string(text);
 }
 
-bool isBlank(std::string_view text) { return trimSpaces(text).empty(); }
+bool isBlank(std::string_view text) {
+    return trimSpaces(text).empty();
+}
 
 } // namespace app

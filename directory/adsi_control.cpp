@@ -19,7 +19,9 @@ constexpr std::string_view kFieldSeparator = "/*s*/";
     throw quill::RuntimeError(quill::errors::kSubscriptOutOfRange, "Subscript out of range");
 }
 
-[[noreturn]] void overflow() { throw quill::RuntimeError(quill::errors::kOverflow, "Overflow"); }
+[[noreturn]] void overflow() {
+    throw quill::RuntimeError(quill::errors::kOverflow, "Overflow");
+}
 
 // The classic Split: the empty text gives no pieces; otherwise every separator splits.
 std::vector<std::string_view> split(std::string_view text, std::string_view separator) {
@@ -41,7 +43,9 @@ std::string_view pieceAt(const std::vector<std::string_view>& pieces, std::int32
     return pieces[static_cast<std::size_t>(index)];
 }
 
-const char* boolText(bool b) { return b ? "True" : "False"; }
+const char* boolText(bool b) {
+    return b ? "True" : "False";
+}
 
 // The locale-aware "is it a number" test, for the forms an administrator types: optional sign,
 // digits with an optional fraction and exponent, full-width forms folded to half-width, spaces at
@@ -146,13 +150,17 @@ const std::array<UserFieldEntry, 13> kUserFields{{
 }};
 
 // Blank means nothing but ordinary spaces: a tab or an ideographic space is a real password character.
-bool holdsNonSpace(std::string_view text) { return text.find_first_not_of(' ') != std::string_view::npos; }
+bool holdsNonSpace(std::string_view text) {
+    return text.find_first_not_of(' ') != std::string_view::npos;
+}
 
 } // namespace
 
 ADSIControl::ADSIControl(Service& service, quill::Operator& op) : m_service(service), m_operator(op) {}
 
-void ADSIControl::setTargetDomainServer(std::string TargetName) { m_target = std::move(TargetName); }
+void ADSIControl::setTargetDomainServer(std::string TargetName) {
+    m_target = std::move(TargetName);
+}
 
 std::int32_t ADSIControl::ADCount() const {
     if (!m_ADUserTable)

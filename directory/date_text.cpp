@@ -37,7 +37,9 @@ CivilDate civilFromDays(long long z) noexcept {
     return {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
 }
 
-CivilDate addDays(CivilDate date, int days) noexcept { return civilFromDays(daysFromCivil(date) + days); }
+CivilDate addDays(CivilDate date, int days) noexcept {
+    return civilFromDays(daysFromCivil(date) + days);
+}
 
 std::string formatYmd(CivilDate date) {
     return std::to_string(date.year) + "/" + std::to_string(date.month) + "/" + std::to_string(date.day);

@@ -48,7 +48,9 @@ std::string userPathWithoutClass(std::string_view target, std::string_view accou
     return concat({kProviderPrefix, target, "/", account});
 }
 
-std::string containerPath(std::string_view name) { return concat({kProviderPrefix, name}); }
+std::string containerPath(std::string_view name) {
+    return concat({kProviderPrefix, name});
+}
 
 std::optional<ObjectPath> parsePath(std::string_view text) {
     if (text.substr(0, kProviderPrefix.size()) != kProviderPrefix)

@@ -9,10 +9,10 @@ namespace directory {
 inline constexpr std::string_view kProviderPrefix = "WinNT://";
 
 // The four forms the program builds, by plain concatenation with no trimming or escaping.
-std::string userPath(std::string_view target, std::string_view account);          // WinNT://target/account,User
-std::string groupPath(std::string_view target, std::string_view group);           // WinNT://target/group,Group
+std::string userPath(std::string_view target, std::string_view account);             // WinNT://target/account,User
+std::string groupPath(std::string_view target, std::string_view group);              // WinNT://target/group,Group
 std::string userPathWithoutClass(std::string_view target, std::string_view account); // WinNT://target/account
-std::string containerPath(std::string_view name);                                 // WinNT://name
+std::string containerPath(std::string_view name);                                    // WinNT://name
 
 // A parsed path. `WinNT://name` is a container: target = name, no object name.
 // `WinNT://domain/computer/name[,Class]` addresses an account of one computer in a domain.

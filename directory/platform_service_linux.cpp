@@ -33,7 +33,9 @@ public:
         m_router = std::make_unique<RoutingService>(isThisComputer, m_local.get(), m_domain.get());
     }
 
-    std::unique_ptr<Object> bind(std::string_view path) override { return m_router->bind(path); }
+    std::unique_ptr<Object> bind(std::string_view path) override {
+        return m_router->bind(path);
+    }
 
 private:
     std::unique_ptr<Service> m_local;
@@ -43,6 +45,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Service> makePlatformService() { return std::make_unique<LinuxDirectory>(); }
+std::unique_ptr<Service> makePlatformService() {
+    return std::make_unique<LinuxDirectory>();
+}
 
 } // namespace directory

@@ -26,6 +26,8 @@ private:
 
 // Zeroes a buffer in a way the optimiser cannot drop.
 void secureZero(void* data, std::size_t size) noexcept;
-inline void secureZero(std::string& s) noexcept { secureZero(s.data(), s.size()); }
+inline void secureZero(std::string& s) noexcept {
+    secureZero(s.data(), s.size());
+}
 
 } // namespace directory

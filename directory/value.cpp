@@ -93,8 +93,7 @@ std::string Value::describe() const {
 }
 
 bool Value::operator==(const Value& other) const {
-    return m_kind == other.m_kind && m_text == other.m_text && m_integer == other.m_integer &&
-           m_items == other.m_items;
+    return m_kind == other.m_kind && m_text == other.m_text && m_integer == other.m_integer && m_items == other.m_items;
 }
 
 } // namespace directory

@@ -20,8 +20,8 @@ constexpr long kInternalError = 51;
 int runProgram(HINSTANCE instance, quill::win32::Win32Operator& person) {
     const quill::win32::ComApartment com;
     // Default security for the WMI and directory proxies this process calls; too late is fine.
-    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
-                         nullptr, EOAC_NONE, nullptr);
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                         EOAC_NONE, nullptr);
 
     const auto directoryService = directory::makePlatformService();
     const auto computerSystem = sysinfo::makePlatformQuery();
@@ -29,8 +29,7 @@ int runProgram(HINSTANCE instance, quill::win32::Win32Operator& person) {
     app::Main_Module module(app::Environment{*directoryService, *computerSystem, person, clock});
     quill::win32::MainWindow window(instance, &person);
 
-    const std::string commandLine =
-        quill::win32::toUtf8(quill::win32::argumentsAfterProgramName(GetCommandLineW()));
+    const std::string commandLine = quill::win32::toUtf8(quill::win32::argumentsAfterProgramName(GetCommandLineW()));
     if (!module.Main(commandLine, window))
         return app::kEscapedErrorExitStatus;
     return window.run();

@@ -46,12 +46,15 @@ UINT dpiOf(HWND window) {
 }
 
 void adjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
-    static const auto forDpi = user32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    static const auto forDpi =
+        user32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
     if (!forDpi || !forDpi(&rect, style, FALSE, exStyle, dpi))
         AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 }
 
-int px(int twips, UINT dpi) { return app::twipsToPixels(twips, static_cast<double>(dpi)); }
+int px(int twips, UINT dpi) {
+    return app::twipsToPixels(twips, static_cast<double>(dpi));
+}
 
 std::wstring windowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -94,9 +97,9 @@ MainWindow::MainWindow(HINSTANCE instance, Win32Operator* person) : m_instance(i
     // Shared icons: the system owns them, so the window class may keep them after this object ends.
     m_bigIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMARSH), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    m_smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMARSH), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                                LR_SHARED));
+    m_smallIcon =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMARSH), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -137,8 +140,8 @@ void MainWindow::show(app::LockOpener& window) {
     m_logic = &window;
     const std::wstring caption = toWide(window.form().caption());
     // The hidden owner keeps the window off the taskbar.
-    m_owner = CreateWindowExW(0, kOwnerClass, caption.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, m_instance,
-                              nullptr);
+    m_owner =
+        CreateWindowExW(0, kOwnerClass, caption.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, m_instance, nullptr);
     constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     constexpr DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     m_window = CreateWindowExW(exStyle, kWindowClass, caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -160,9 +163,8 @@ void MainWindow::show(app::LockOpener& window) {
     createControls();
     applyDpi(dpiOf(m_window));
     mirrorAll();
-    window.form().onViewUpdate([this](std::string_view control, app::Form::Property property) {
-        mirror(control, property);
-    });
+    window.form().onViewUpdate(
+        [this](std::string_view control, app::Form::Property property) { mirror(control, property); });
     if (m_person)
         m_person->setOwner(m_window);
 
@@ -191,10 +193,9 @@ void MainWindow::createControls() {
         if (entry->kind == app::ControlKind::Label && entry->container.empty())
             cls.style |= WS_CLIPSIBLINGS;
         const std::wstring text = toWide(entry->caption);
-        HWND child = CreateWindowExW(cls.exStyle, cls.className, text.c_str(), WS_CHILD | WS_VISIBLE | cls.style, 0,
-                                     0, 0, 0, m_window,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
-                                     m_instance, nullptr);
+        HWND child = CreateWindowExW(
+            cls.exStyle, cls.className, text.c_str(), WS_CHILD | WS_VISIBLE | cls.style, 0, 0, 0, 0, m_window,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)), m_instance, nullptr);
         SetWindowPos(child, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         m_controls[index] = child;
         if (entry->kind == app::ControlKind::ComboBox) {
@@ -321,8 +322,7 @@ void MainWindow::mirror(std::string_view name, app::Form::Property property) {
         break;
     case app::Form::Property::Value: {
         const int value = form.value(name);
-        SendMessageW(child, BM_SETCHECK, value == 1 ? BST_CHECKED : value == 2 ? BST_INDETERMINATE : BST_UNCHECKED,
-                     0);
+        SendMessageW(child, BM_SETCHECK, value == 1 ? BST_CHECKED : value == 2 ? BST_INDETERMINATE : BST_UNCHECKED, 0);
         break;
     }
     case app::Form::Property::Items:

@@ -114,8 +114,7 @@ HFONT createControlFont(int points, UINT dpi) {
         // The average width scales the face horizontally; it is whole pixels, so narrow from the
         // estimate until everything fits, but never below half the face's own width.
         const LONG natural = metrics.tmAveCharWidth;
-        for (LONG width = static_cast<LONG>(natural / overflow); overflow > 1 && width >= (natural + 1) / 2;
-             --width) {
+        for (LONG width = static_cast<LONG>(natural / overflow); overflow > 1 && width >= (natural + 1) / 2; --width) {
             HFONT narrower = createFace(points, dpi, width);
             if (!narrower)
                 break;

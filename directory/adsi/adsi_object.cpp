@@ -72,9 +72,8 @@ void AdsiObject::put(std::string_view property, const Value& value) {
     DISPPARAMS parameters{argument.get(), &named, 1, 1};
     EXCEPINFO exception{};
     UINT badArgument = 0;
-    const HRESULT hr =
-        m_ads->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr, &exception,
-                      &badArgument);
+    const HRESULT hr = m_ads->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &parameters, nullptr,
+                                     &exception, &badArgument);
     if (hr == DISP_E_EXCEPTION) {
         // The provider's own failure travels in the exception record.
         if (exception.pfnDeferredFillIn)
@@ -91,7 +90,9 @@ void AdsiObject::put(std::string_view property, const Value& value) {
     check(hr, step);
 }
 
-void AdsiObject::setInfo() { check(m_ads->SetInfo(), "SetInfo"); }
+void AdsiObject::setInfo() {
+    check(m_ads->SetInfo(), "SetInfo");
+}
 
 AdsiUser::AdsiUser(ComPtr<IADs> ads, ComPtr<IADsUser> user) : AdsiObject(std::move(ads)), m_user(std::move(user)) {}
 

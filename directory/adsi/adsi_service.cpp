@@ -22,6 +22,8 @@ std::unique_ptr<Object> AdsiService::bind(std::string_view path) {
 
 } // namespace adsi
 
-std::unique_ptr<Service> makePlatformService() { return std::make_unique<adsi::AdsiService>(); }
+std::unique_ptr<Service> makePlatformService() {
+    return std::make_unique<adsi::AdsiService>();
+}
 
 } // namespace directory

@@ -14,8 +14,7 @@ namespace quill::win32 {
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(std::wstring_view text)
-        : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit Bstr(std::wstring_view text) : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     ~Bstr() { reset(); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;

@@ -167,9 +167,9 @@ TEST_F(ADSIControlTest, PasswordResetAsksFirstAndNoTouchesNothing) {
 TEST_F(ADSIControlTest, PasswordResetSetsThenExpiresThenCommits) {
     op.answers = {quill::msgbox::kAnswerYes};
     EXPECT_TRUE(control.PasswordReset("jdoe", Secret(" pass word ")));
-    EXPECT_EQ(dir.log, (Log{"box jdoe のパスワードをリセットします。よろしいですか？", "busy on",
-                            "bind WinNT://CORP/jdoe,User", "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo",
-                            "busy off"}));
+    EXPECT_EQ(dir.log,
+              (Log{"box jdoe のパスワードをリセットします。よろしいですか？", "busy on", "bind WinNT://CORP/jdoe,User",
+                   "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo", "busy off"}));
     EXPECT_EQ(dir.account("CORP", "jdoe").password, " pass word "); // spaces at the ends kept
     EXPECT_TRUE(dir.account("CORP", "jdoe").passwordExpired);
 }
@@ -225,8 +225,8 @@ TEST_F(ADSIControlTest, GroupListJoinsNameAndDescriptionPerLine) {
     EXPECT_EQ(control.acGGpName(1, "Name"), "Staff");
     EXPECT_EQ(control.acGGpName(1, "Description"), "");
     EXPECT_EQ(control.acGGpName(1, "name"), ""); // exact, case-sensitive selector
-    EXPECT_EQ(dir.matching("get"), (Log{"get Groups", "get Name", "get Group.Description", "get Name",
-                                        "get Group.Description"}));
+    EXPECT_EQ(dir.matching("get"),
+              (Log{"get Groups", "get Name", "get Group.Description", "get Name", "get Group.Description"}));
     expectPointerRestored();
 }
 
@@ -293,8 +293,8 @@ TEST_F(ADSIControlTest, MembershipChangesPassTheUsersFullPathWithoutCommit) {
     EXPECT_TRUE(control.DelGlobalGroup("nobody", "Staff"));
     EXPECT_TRUE(dir.groups["CORP"]["Staff"].members.empty());
     EXPECT_EQ(dir.count("SetInfo"), 0u);
-    EXPECT_EQ(dir.matching("bind WinNT://CORP/Staff"), (Log{"bind WinNT://CORP/Staff,Group",
-                                                             "bind WinNT://CORP/Staff,Group"}));
+    EXPECT_EQ(dir.matching("bind WinNT://CORP/Staff"),
+              (Log{"bind WinNT://CORP/Staff,Group", "bind WinNT://CORP/Staff,Group"}));
     EXPECT_FALSE(control.AddGlobalGroup("nobody", "NoSuchGroup"));
     dir.failOn = "Remove";
     EXPECT_FALSE(control.DelGlobalGroup("nobody", "Staff"));

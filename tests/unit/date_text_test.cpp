@@ -13,35 +13,34 @@ struct DateRow {
 
 class DateTexts : public testing::TestWithParam<DateRow> {};
 
-TEST_P(DateTexts, ParseOrAreRefused) { EXPECT_EQ(parseDateText(GetParam().text), GetParam().expected); }
+TEST_P(DateTexts, ParseOrAreRefused) {
+    EXPECT_EQ(parseDateText(GetParam().text), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, DateTexts,
-    testing::Values(DateRow{"slashes_no_zeros", "2027/1/25", CivilDate{2027, 1, 25}},
-                    DateRow{"iso", "2025-01-15", CivilDate{2025, 1, 15}},
-                    DateRow{"slashes_zeros", "2025/01/15", CivilDate{2025, 1, 15}},
-                    DateRow{"dots", "2025.1.15", CivilDate{2025, 1, 15}},
-                    DateRow{"spaces_around", "  2025/1/15 ", CivilDate{2025, 1, 15}},
-                    DateRow{"full_width", "２０２５／１／１５", CivilDate{2025, 1, 15}},
-                    DateRow{"kanji", "2025年1月15日", CivilDate{2025, 1, 15}},
-                    DateRow{"kanji_without_day_mark", "2025年1月15", CivilDate{2025, 1, 15}},
-                    DateRow{"leap_day", "2028/2/29", CivilDate{2028, 2, 29}},
-                    DateRow{"past", "1999/12/31", CivilDate{1999, 12, 31}},
-                    DateRow{"empty", "", std::nullopt}, DateRow{"blank", "   ", std::nullopt},
-                    DateRow{"letters", "abc", std::nullopt}, DateRow{"feb_30", "2025/2/30", std::nullopt},
-                    DateRow{"not_leap", "2027/2/29", std::nullopt}, DateRow{"century_not_leap", "2100/2/29", std::nullopt},
-                    DateRow{"month_13", "2025/13/1", std::nullopt}, DateRow{"month_0", "2025/0/1", std::nullopt},
-                    DateRow{"day_0", "2025/1/0", std::nullopt}, DateRow{"day_32", "2025/1/32", std::nullopt},
-                    DateRow{"mixed_separators", "2025/1-15", std::nullopt},
-                    DateRow{"two_digit_year", "25/1/15", std::nullopt},
-                    DateRow{"five_digit_year", "20251/1/15", std::nullopt},
-                    DateRow{"before_1601", "1600/12/31", std::nullopt},
-                    DateRow{"trailing_text", "2025/1/15x", std::nullopt},
-                    DateRow{"three_digit_month", "2025/001/15", std::nullopt},
-                    DateRow{"huge_number", "99999999999999999999/1/1", std::nullopt},
-                    DateRow{"time_part", "2025/1/15 10:00", std::nullopt},
-                    DateRow{"invalid_utf8", "2025/1/1\xff", std::nullopt},
-                    DateRow{"truncated_utf8", "2025/1/1\xe5", std::nullopt}),
+    testing::Values(
+        DateRow{"slashes_no_zeros", "2027/1/25", CivilDate{2027, 1, 25}},
+        DateRow{"iso", "2025-01-15", CivilDate{2025, 1, 15}},
+        DateRow{"slashes_zeros", "2025/01/15", CivilDate{2025, 1, 15}},
+        DateRow{"dots", "2025.1.15", CivilDate{2025, 1, 15}},
+        DateRow{"spaces_around", "  2025/1/15 ", CivilDate{2025, 1, 15}},
+        DateRow{"full_width", "２０２５／１／１５", CivilDate{2025, 1, 15}},
+        DateRow{"kanji", "2025年1月15日", CivilDate{2025, 1, 15}},
+        DateRow{"kanji_without_day_mark", "2025年1月15", CivilDate{2025, 1, 15}},
+        DateRow{"leap_day", "2028/2/29", CivilDate{2028, 2, 29}},
+        DateRow{"past", "1999/12/31", CivilDate{1999, 12, 31}}, DateRow{"empty", "", std::nullopt},
+        DateRow{"blank", "   ", std::nullopt}, DateRow{"letters", "abc", std::nullopt},
+        DateRow{"feb_30", "2025/2/30", std::nullopt}, DateRow{"not_leap", "2027/2/29", std::nullopt},
+        DateRow{"century_not_leap", "2100/2/29", std::nullopt}, DateRow{"month_13", "2025/13/1", std::nullopt},
+        DateRow{"month_0", "2025/0/1", std::nullopt}, DateRow{"day_0", "2025/1/0", std::nullopt},
+        DateRow{"day_32", "2025/1/32", std::nullopt}, DateRow{"mixed_separators", "2025/1-15", std::nullopt},
+        DateRow{"two_digit_year", "25/1/15", std::nullopt}, DateRow{"five_digit_year", "20251/1/15", std::nullopt},
+        DateRow{"before_1601", "1600/12/31", std::nullopt}, DateRow{"trailing_text", "2025/1/15x", std::nullopt},
+        DateRow{"three_digit_month", "2025/001/15", std::nullopt},
+        DateRow{"huge_number", "99999999999999999999/1/1", std::nullopt},
+        DateRow{"time_part", "2025/1/15 10:00", std::nullopt}, DateRow{"invalid_utf8", "2025/1/1\xff", std::nullopt},
+        DateRow{"truncated_utf8", "2025/1/1\xe5", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TomorrowRow {

@@ -162,7 +162,9 @@ private:
 
 } // namespace
 
-std::size_t FakeDirectory::count(std::string_view prefix) const { return matching(prefix).size(); }
+std::size_t FakeDirectory::count(std::string_view prefix) const {
+    return matching(prefix).size();
+}
 
 std::vector<std::string> FakeDirectory::matching(std::string_view prefix) const {
     std::vector<std::string> out;

@@ -33,7 +33,8 @@ TEST(Form, ChangeRunsAtOnceAndReentrantly) {
 TEST(Form, ViewHearsOfEveryChangeBeforeTheHandler) {
     app::Form form;
     std::vector<std::string> order;
-    form.onViewUpdate([&](std::string_view control, app::Form::Property) { order.push_back("view " + std::string(control)); });
+    form.onViewUpdate(
+        [&](std::string_view control, app::Form::Property) { order.push_back("view " + std::string(control)); });
     form.onChange([&](std::string_view control) { order.push_back("change " + std::string(control)); });
     form.setText("account_Combo", "a");
     form.setEnabled("AccountLimit", false);

@@ -54,8 +54,8 @@ TEST_F(Window, LoadFillsCaptionListTargetAndTomorrow) {
     EXPECT_EQ(form.text("trgSrv"), "CORP");
     EXPECT_EQ(form.text("AccountLimit"), "2026/12/8");
     EXPECT_EQ(form.text("DisplayCondition"), "");
-    EXPECT_EQ(dir.log, (Log{"bind WinNT://CORP", "put Filter=Array[Text(\"User\")]", "enumerate", "get Name",
-                            "get Name"}));
+    EXPECT_EQ(dir.log,
+              (Log{"bind WinNT://CORP", "put Filter=Array[Text(\"User\")]", "enumerate", "get Name", "get Name"}));
     EXPECT_EQ(computer.queries, 2); // the list, then the target box
 }
 
@@ -79,8 +79,8 @@ TEST_F(Window, CommandLineWithSeveralWordsIsOneAccountTrimmedAtTheEnds) {
     commandLine = "  jdoe extra ";
     ASSERT_TRUE(window().dispatch("LockOpener", Event::Load));
     EXPECT_EQ(form.text("account_Combo"), "jdoe extra");
-    EXPECT_EQ(dir.matching("bind WinNT://CORP/"), (Log{"bind WinNT://CORP/jdoe extra,User",
-                                                        "bind WinNT://CORP/jdoe extra,User"}));
+    EXPECT_EQ(dir.matching("bind WinNT://CORP/"),
+              (Log{"bind WinNT://CORP/jdoe extra,User", "bind WinNT://CORP/jdoe extra,User"}));
     EXPECT_EQ(form.text("DisplayCondition"), "");
     EXPECT_EQ(form.text("changePassword"), "jdoe extra");
 }
@@ -149,7 +149,8 @@ TEST_F(Window, PaddedNameIsTrimmedWithTwoLookupsAndOneResult) {
     EXPECT_EQ(form.text("DisplayCondition"), "営業部 有効");
     EXPECT_EQ(form.text("changePassword"), "jdoe");
     // Full-width spaces are trimmed the same way.
-    type("\xE3\x80\x80" "amy");
+    type("\xE3\x80\x80"
+         "amy");
     EXPECT_EQ(form.text("account_Combo"), "amy");
     EXPECT_EQ(form.text("DisplayCondition"), " 有効");
 }
@@ -188,8 +189,8 @@ TEST_P(BlankTarget, FallsBackOnEveryPath) {
         click(button);
     for (const auto& line : dir.matching("bind"))
         EXPECT_EQ(line.rfind("bind WinNT://PC01./localuser", 0), 0u) << line;
-    EXPECT_EQ(dir.count("bind"), 7u);                      // lookup, unlock, unlock+reset, enable x2, disable
-    EXPECT_EQ(computer.queries, 5);                        // once per lookup or action
+    EXPECT_EQ(dir.count("bind"), 7u); // lookup, unlock, unlock+reset, enable x2, disable
+    EXPECT_EQ(computer.queries, 5);   // once per lookup or action
     EXPECT_EQ(form.text("trgSrv"), GetParam());
     EXPECT_EQ(form.text("DisplayCondition"), " 有効");
 }
@@ -230,10 +231,11 @@ TEST_F(Window, ResetAskedTwiceThenUnlocksSetsAndExpires) {
     dir.log.clear();
     op.answers = {mb::kAnswerYes, mb::kAnswerYes};
     click("Command2");
-    EXPECT_EQ(dir.log, (Log{"box " + kResetPrompt, "busy on", "bind WinNT://CORP/jdoe,User", "put IsAccountLocked=false",
-                            "SetInfo", "busy off", "box jdoe のパスワードをリセットします。よろしいですか？", "busy on",
-                            "bind WinNT://CORP/jdoe,User", "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo",
-                            "busy off", "box 解除/パスワードリセットされました。"}));
+    EXPECT_EQ(dir.log,
+              (Log{"box " + kResetPrompt, "busy on", "bind WinNT://CORP/jdoe,User", "put IsAccountLocked=false",
+                   "SetInfo", "busy off", "box jdoe のパスワードをリセットします。よろしいですか？", "busy on",
+                   "bind WinNT://CORP/jdoe,User", "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo", "busy off",
+                   "box 解除/パスワードリセットされました。"}));
     EXPECT_EQ(op.shown[0].style, 0x34);
     EXPECT_EQ(op.shown[0].title, std::string("パスワードリセットの確認"));
     EXPECT_EQ(op.shown[2].style, 0);
@@ -280,10 +282,10 @@ TEST_F(Window, EnableCommitsTwiceWithTheDateAsTyped) {
     type("jdoe");
     dir.log.clear();
     click("アカウント有効");
-    EXPECT_EQ(dir.log, (Log{"busy on", "bind WinNT://CORP/jdoe,User", "put AccountDisabled=false", "SetInfo",
-                            "busy off", "busy on", "bind WinNT://CORP/jdoe",
-                            "put AccountExpirationDate=Text(\"2026/12/8\")", "SetInfo", "busy off",
-                            "box 2026/12/8 迄 利用可能になりました。"}));
+    EXPECT_EQ(dir.log,
+              (Log{"busy on", "bind WinNT://CORP/jdoe,User", "put AccountDisabled=false", "SetInfo", "busy off",
+                   "busy on", "bind WinNT://CORP/jdoe", "put AccountExpirationDate=Text(\"2026/12/8\")", "SetInfo",
+                   "busy off", "box 2026/12/8 迄 利用可能になりました。"}));
     EXPECT_EQ(op.shown.back().style, 0x40);
     EXPECT_FALSE(dir.account("CORP", "jdoe").disabled);
 }
@@ -305,7 +307,8 @@ TEST_P(Expiry, WritesTheDateOrNoLimit) {
     form.setText("AccountLimit", row.limit);
     ASSERT_TRUE(window().valueClicked("Check1", row.check));
     click("アカウント有効");
-    EXPECT_EQ(dir.matching("put AccountExpirationDate"), (Log{std::string("put AccountExpirationDate=") + row.written}));
+    EXPECT_EQ(dir.matching("put AccountExpirationDate"),
+              (Log{std::string("put AccountExpirationDate=") + row.written}));
     EXPECT_EQ(op.shown.back(), (fakes::ShownBox{row.message, 0x40, std::nullopt}));
 }
 

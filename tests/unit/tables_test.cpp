@@ -85,29 +85,29 @@ TEST_P(Pick, AnswersOrRaises) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Pick,
-    testing::Values(PickRow{"index", "1", "Name", "bob", 0}, PickRow{"by_name", "carol", "Description", "third", 0},
-                    PickRow{"bool_true", "bob", "AccountDisabled", "True", 0},
-                    PickRow{"bool_false", "alice", "IsAccountLocked", "False", 0},
-                    PickRow{"integer", "bob", "PasswordMinimumLength", "8", 0},
-                    PickRow{"negative_integer", "2", "PasswordMinimumLength", "-3", 0},
-                    PickRow{"above_upper_bound", "3", "Name", "False", 0},
-                    PickRow{"below_lower_bound", "-1", "Name", nullptr, 9},
-                    PickRow{"below_lower_bound_unknown_field", "-1", "Nonsense", "False", 0},
-                    PickRow{"half_rounds_to_even_up", "1.5", "Name", "carol", 0},
-                    PickRow{"half_rounds_to_even_down", "2.5", "Name", "carol", 0},
-                    PickRow{"half_rounds_to_zero", "0.5", "Name", "alice", 0},
-                    PickRow{"full_width_digit", "１", "Name", "bob", 0},
-                    PickRow{"spaces_around_number", " 2 ", "Name", "carol", 0},
-                    PickRow{"exponent", "1e0", "Name", "bob", 0},
-                    PickRow{"overflow", "2147483648", "Name", nullptr, 6},
-                    PickRow{"negative_overflow", "-2147483649", "Name", nullptr, 6},
-                    PickRow{"huge_exponent", "1e400", "Name", nullptr, 6},
-                    PickRow{"no_such_name", "dave", "Name", "False", 0},
-                    PickRow{"selector_is_case_sensitive", "alice", "name", "False", 0},
-                    PickRow{"name_is_not_trimmed", " alice", "Name", "False", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, Pick,
+                         testing::Values(PickRow{"index", "1", "Name", "bob", 0},
+                                         PickRow{"by_name", "carol", "Description", "third", 0},
+                                         PickRow{"bool_true", "bob", "AccountDisabled", "True", 0},
+                                         PickRow{"bool_false", "alice", "IsAccountLocked", "False", 0},
+                                         PickRow{"integer", "bob", "PasswordMinimumLength", "8", 0},
+                                         PickRow{"negative_integer", "2", "PasswordMinimumLength", "-3", 0},
+                                         PickRow{"above_upper_bound", "3", "Name", "False", 0},
+                                         PickRow{"below_lower_bound", "-1", "Name", nullptr, 9},
+                                         PickRow{"below_lower_bound_unknown_field", "-1", "Nonsense", "False", 0},
+                                         PickRow{"half_rounds_to_even_up", "1.5", "Name", "carol", 0},
+                                         PickRow{"half_rounds_to_even_down", "2.5", "Name", "carol", 0},
+                                         PickRow{"half_rounds_to_zero", "0.5", "Name", "alice", 0},
+                                         PickRow{"full_width_digit", "１", "Name", "bob", 0},
+                                         PickRow{"spaces_around_number", " 2 ", "Name", "carol", 0},
+                                         PickRow{"exponent", "1e0", "Name", "bob", 0},
+                                         PickRow{"overflow", "2147483648", "Name", nullptr, 6},
+                                         PickRow{"negative_overflow", "-2147483649", "Name", nullptr, 6},
+                                         PickRow{"huge_exponent", "1e400", "Name", nullptr, 6},
+                                         PickRow{"no_such_name", "dave", "Name", "False", 0},
+                                         PickRow{"selector_is_case_sensitive", "alice", "name", "False", 0},
+                                         PickRow{"name_is_not_trimmed", " alice", "Name", "False", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Tables, DuplicateNamesAnswerFromTheLowerIndexAndOddBoundsWork) {
     std::vector<ADUserRecord> users(3);

@@ -93,7 +93,9 @@ struct VariantRow {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const VariantRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const VariantRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ValueVariant : public testing::TestWithParam<VariantRow> {};
 

@@ -12,7 +12,9 @@ struct CommandLineRow {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const CommandLineRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const CommandLineRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CommandLine : public testing::TestWithParam<CommandLineRow> {};
 
@@ -27,14 +29,12 @@ INSTANTIATE_TEST_SUITE_P(
                     CommandLineRow{"SeveralWordsStayOne", L"quillmarsh.exe jdoe extra", L"jdoe extra"},
                     CommandLineRow{"TrailingSpacesKept", L"quillmarsh.exe  jdoe  ", L"jdoe  "},
                     CommandLineRow{"TabAfterName", L"quillmarsh.exe\tjdoe", L"jdoe"},
-                    CommandLineRow{"QuotedPathWithSpace", L"\"C:\\Program Files\\Q\\quillmarsh.exe\" jdoe",
-                                   L"jdoe"},
+                    CommandLineRow{"QuotedPathWithSpace", L"\"C:\\Program Files\\Q\\quillmarsh.exe\" jdoe", L"jdoe"},
                     CommandLineRow{"QuotedPathNoArguments", L"\"C:\\Program Files\\Q\\quillmarsh.exe\"", L""},
                     CommandLineRow{"QuotedPathGluedToArgument", L"\"C:\\q.exe\"jdoe", L"jdoe"},
                     CommandLineRow{"QuotesInArgumentsKept", L"q.exe \"jdoe\" x", L"\"jdoe\" x"},
                     CommandLineRow{"UnclosedQuoteIsAllName", L"\"C:\\q.exe jdoe", L""},
-                    CommandLineRow{"JapaneseName", L"q.exe 山田", L"山田"},
-                    CommandLineRow{"Empty", L"", L""}),
+                    CommandLineRow{"JapaneseName", L"q.exe 山田", L"山田"}, CommandLineRow{"Empty", L"", L""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ErrorTextRow {
@@ -44,7 +44,9 @@ struct ErrorTextRow {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const ErrorTextRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ErrorTextRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class EscapedErrorText : public testing::TestWithParam<ErrorTextRow> {};
 
@@ -53,11 +55,11 @@ TEST_P(EscapedErrorText, NamesTheNumberAsTheClassicRuntimeDoes) {
               GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Numbers, EscapedErrorText,
-    testing::Values(ErrorTextRow{"Runtime", 9, "実行時エラー '9':\r\n\r\nAccess is denied."},
-                    ErrorTextRow{"Hresult", static_cast<long>(0x80070005L),
-                                 "実行時エラー '-2147024891 (80070005)':\r\n\r\nAccess is denied."}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Numbers, EscapedErrorText,
+                         testing::Values(ErrorTextRow{"Runtime", 9, "実行時エラー '9':\r\n\r\nAccess is denied."},
+                                         ErrorTextRow{
+                                             "Hresult", static_cast<long>(0x80070005L),
+                                             "実行時エラー '-2147024891 (80070005)':\r\n\r\nAccess is denied."}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
         return 1;
     const UINT seconds = argc > 1 ? static_cast<UINT>(std::atoi(argv[1])) : 10u;
     SetWindowPos(window.handle(), HWND_TOP, 24, 24, 0, 0, SWP_NOSIZE);
-    SetTimer(window.handle(), 1, seconds * 1000, [](HWND w, UINT, UINT_PTR, DWORD) { PostMessageW(w, WM_CLOSE, 0, 0); });
+    SetTimer(window.handle(), 1, seconds * 1000,
+             [](HWND w, UINT, UINT_PTR, DWORD) { PostMessageW(w, WM_CLOSE, 0, 0); });
     return window.run();
 }

@@ -44,8 +44,8 @@ TEST(Program, EscapedStartupErrorIsShownThenTheProgramEndsWithFailure) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(kProgram, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    ASSERT_TRUE(
+        CreateProcessW(kProgram, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     CloseHandle(process.hThread);
 
     Search search{process.dwProcessId, nullptr};

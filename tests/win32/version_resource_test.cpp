@@ -42,8 +42,8 @@ TEST_F(ProgramFile, VersionRecordIsOneZeroZeroZeroInJapanese) {
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueW(m_block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+    ASSERT_TRUE(
+        VerQueryValueW(m_block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_GE(length, 4u);
     EXPECT_EQ(translation[0], 0x0411);
     EXPECT_EQ(translation[1], 1200);
@@ -84,7 +84,8 @@ TEST_F(ProgramFile, IconHasTheSevenImagesAndAManifestIsEmbedded) {
     std::vector<std::pair<int, int>> images;
     for (int i = 0; i < header->count; ++i)
         images.emplace_back(entries[i].width, entries[i].bitCount);
-    EXPECT_EQ(images, (std::vector<std::pair<int, int>>{{64, 24}, {64, 8}, {32, 24}, {32, 8}, {16, 24}, {16, 8}, {16, 4}}));
+    EXPECT_EQ(images,
+              (std::vector<std::pair<int, int>>{{64, 24}, {64, 8}, {32, 24}, {32, 8}, {16, 24}, {16, 8}, {16, 4}}));
     EXPECT_TRUE(FindResourceW(file, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))); // RT_MANIFEST
     FreeLibrary(file);
 }

@@ -88,7 +88,9 @@ protected:
 
     HWND ctl(std::string_view name) const { return window->control(name); }
     std::string text(std::string_view name) const { return toUtf8(textOf(ctl(name))); }
-    std::size_t lookups(const std::string& account) const { return dir.count("bind WinNT://CORP/" + account + ",User"); }
+    std::size_t lookups(const std::string& account) const {
+        return dir.count("bind WinNT://CORP/" + account + ",User");
+    }
 
     fakes::FakeDirectory dir;
     fakes::FakeComputerSystem computer;
@@ -427,7 +429,9 @@ struct ButtonRow {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const ButtonRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ButtonRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ButtonFlow : public Win32Window, public testing::WithParamInterface<ButtonRow> {};
 
@@ -462,8 +466,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {"解除/パスワードリセットされました。", 0, std::nullopt}},
                   "SetPassword",
                   2},
-        ButtonRow{"ResetDeclined", "Command2", {mb::kAnswerNo}, {{kResetPrompt, 0x34, "パスワードリセットの確認"}},
-                  nullptr, 0},
+        ButtonRow{"ResetDeclined",
+                  "Command2",
+                  {mb::kAnswerNo},
+                  {{kResetPrompt, 0x34, "パスワードリセットの確認"}},
+                  nullptr,
+                  0},
         ButtonRow{"EnableUntilTomorrow",
                   "アカウント有効",
                   {},
@@ -476,8 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{kStopPrompt, 0x34, "停止の確認"}, {"アカウントを停止しました。", 0x40, std::nullopt}},
                   "put AccountDisabled=true",
                   1},
-        ButtonRow{"StopDeclined", "アカウント停止", {mb::kAnswerNo}, {{kStopPrompt, 0x34, "停止の確認"}}, nullptr,
-                  0}),
+        ButtonRow{"StopDeclined", "アカウント停止", {mb::kAnswerNo}, {{kStopPrompt, 0x34, "停止の確認"}}, nullptr, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Win32Window, CheckBoxTogglesTheDateBoxAndEnablingThenHasNoLimit) {

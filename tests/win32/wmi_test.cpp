@@ -12,7 +12,9 @@
 
 namespace {
 
-bool underWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+bool underWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
 
 std::string computerName() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
