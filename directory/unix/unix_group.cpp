@@ -43,32 +43,34 @@ std::string UnixGroup::memberName(const std::string& memberPath, gid_t& primaryG
     return user->name;
 }
 
-void UnixGroup::add(const std::string& memberPath) {
+UnixGroup::Membership UnixGroup::membership(const std::string& memberPath) const {
     gid_t primaryGid = 0;
-    const std::string user = memberName(memberPath, primaryGid);
+    Membership result;
+    result.user = memberName(memberPath, primaryGid);
     const auto current = m_context->accounts.findGroup(m_entry.name);
     if (!current)
         throw directory::Error(directory::codes::kNoSuchGroup, "The group name could not be found.");
     const auto& members = current->members;
-    if (primaryGid == current->gid || std::find(members.begin(), members.end(), user) != members.end())
+    result.byPrimaryGroup = primaryGid == current->gid;
+    result.listed = std::find(members.begin(), members.end(), result.user) != members.end();
+    return result;
+}
+
+void UnixGroup::add(const std::string& memberPath) {
+    const Membership m = membership(memberPath);
+    if (m.byPrimaryGroup || m.listed)
         throw directory::Error(directory::codes::kMemberInGroup, "The account is already a member of the group.");
-    runTool(*m_context, {systemToolPath("gpasswd"), "-a", user, m_entry.name});
+    runTool(*m_context, {systemToolPath("gpasswd"), "-a", m.user, m_entry.name});
 }
 
 void UnixGroup::remove(const std::string& memberPath) {
-    gid_t primaryGid = 0;
-    const std::string user = memberName(memberPath, primaryGid);
-    const auto current = m_context->accounts.findGroup(m_entry.name);
-    if (!current)
-        throw directory::Error(directory::codes::kNoSuchGroup, "The group name could not be found.");
-    const auto& members = current->members;
-    if (std::find(members.begin(), members.end(), user) == members.end()) {
-        const char* why = primaryGid == current->gid
-                              ? "The group is the account's primary group; change it with usermod -g."
-                              : "The account is not a member of the group.";
+    const Membership m = membership(memberPath);
+    if (!m.listed) {
+        const char* why = m.byPrimaryGroup ? "The group is the account's primary group; change it with usermod -g."
+                                           : "The account is not a member of the group.";
         throw directory::Error(directory::codes::kMemberNotInGroup, why);
     }
-    runTool(*m_context, {systemToolPath("gpasswd"), "-d", user, m_entry.name});
+    runTool(*m_context, {systemToolPath("gpasswd"), "-d", m.user, m_entry.name});
 }
 
 } // namespace unixacct

@@ -26,6 +26,13 @@ public:
     void remove(const std::string& memberPath) override;
 
 private:
+    // The account a member path names and the group as the files hold it now.
+    struct Membership {
+        std::string user;
+        bool byPrimaryGroup = false; // the group is the account's primary group
+        bool listed = false;         // the group lists the account as a supplementary member
+    };
+    Membership membership(const std::string& memberPath) const;
     std::string memberName(const std::string& memberPath, gid_t& primaryGid) const;
 
     std::shared_ptr<const UnixContext> m_context;
