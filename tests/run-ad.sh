@@ -1,5 +1,6 @@
 #!/bin/bash
-# Runs the ad suite (ctest label ad) against a throw-away Samba domain controller on 127.0.0.3.
+# Runs the ad suite (ctest label ad) against a throw-away Samba domain controller on 127.0.0.3
+# (QUILL_DC_IP chooses another loopback address).
 # The controller is provisioned once into the build folder and restored from that copy on every
 # run; it is stopped when the suite ends, also when it fails. Clients see the controller's DNS
 # through a private mount namespace; the host's own /etc is never changed.

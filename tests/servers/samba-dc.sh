@@ -1,5 +1,6 @@
 #!/bin/bash
-# A throw-away Samba Active Directory domain controller on 127.0.0.3 for the ad suite and the
+# A throw-away Samba Active Directory domain controller on 127.0.0.3 (QUILL_DC_IP, for a second
+# controller beside the first) for the ad suite and the
 # LDAP benchmarks. It never touches the host's /etc: samba runs in a private mount namespace with
 # its own /run/samba, clients get KRB5_CONFIG and a resolv.conf that are bind-mounted by the caller.
 #
@@ -13,7 +14,7 @@
 # STATE must be an absolute path; a provisioned database only works at the path it was made in.
 set -euo pipefail
 
-readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=127.0.0.3
+readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
 readonly BASEDN=DC=quill,DC=test
 # Bump when what prepare produces changes, so cached copies are rebuilt.
 readonly LAYOUT=4

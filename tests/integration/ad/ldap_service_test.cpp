@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <fstream>
@@ -303,6 +306,12 @@ TEST_F(AdTest, AMissingOrExpiringTicketIsAClearError) {
 
 // The client ends of open connections to the controller's LDAP port, in this network namespace.
 int ldapClientSockets() {
+    // /proc/net/tcp writes the address as a little-endian hex word, then the port.
+    in_addr dc{};
+    const char* ip = std::getenv("QUILL_DC_IP");
+    inet_pton(AF_INET, ip && *ip ? ip : "127.0.0.3", &dc);
+    char dcSocket[16];
+    std::snprintf(dcSocket, sizeof dcSocket, "%08X:0185", dc.s_addr);
     std::ifstream tcp("/proc/net/tcp");
     std::string line;
     int count = 0;
@@ -311,7 +320,7 @@ int ldapClientSockets() {
         std::istringstream fields(line);
         std::string slot, local, remote, state;
         fields >> slot >> local >> remote >> state;
-        if (remote == "0300007F:0185" && state == "01") // 127.0.0.3:389, established
+        if (remote == dcSocket && state == "01") // the controller's port 389, established
             ++count;
     }
     return count;
