@@ -21,6 +21,7 @@ constexpr wchar_t kOwnerClass[] = L"Quillmarsh.Owner";
 // Control IDs stay clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and Escape.
 constexpr int kFirstControlId = 1000;
 constexpr UINT_PTR kComboEditSubclass = 1;
+constexpr UINT_PTR kCheckBoxSubclass = 2;
 // The dropped list of account_Combo, in pixels at 96 dpi.
 constexpr int kComboListHeight = 200;
 
@@ -78,8 +79,9 @@ ControlClass classFor(app::ControlKind kind) {
     case app::ControlKind::Button:
         return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
     case app::ControlKind::CheckBox:
-        // Not an auto check box: the form decides the value, the box only shows it.
-        return {WC_BUTTONW, BS_CHECKBOX | WS_TABSTOP | WS_GROUP, 0};
+        // The box keeps its own state, so a click, the accessibility default action and BM_SETCHECK
+        // all end in the state it shows, and the form follows that state.
+        return {WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0};
     case app::ControlKind::TextBox:
         return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
     case app::ControlKind::Label:
@@ -206,6 +208,8 @@ void MainWindow::createControls() {
             if (m_comboEdit)
                 SetWindowSubclass(m_comboEdit, &MainWindow::comboEditProc, kComboEditSubclass,
                                   reinterpret_cast<DWORD_PTR>(this));
+        } else if (entry->kind == app::ControlKind::CheckBox) {
+            SetWindowSubclass(child, &MainWindow::checkBoxProc, kCheckBoxSubclass, reinterpret_cast<DWORD_PTR>(this));
         }
     }
 }
@@ -360,6 +364,17 @@ void MainWindow::comboTextMayHaveChanged() {
     finish(m_logic->textEdited("account_Combo", toUtf8(text)));
 }
 
+void MainWindow::checkMayHaveChanged(std::size_t index) {
+    if (m_mirroring || m_failed || !m_logic)
+        return;
+    const auto state = SendMessageW(m_controls[index], BM_GETCHECK, 0, 0);
+    const int value = state == BST_CHECKED ? 1 : state == BST_INDETERMINATE ? 2 : 0;
+    const std::string_view name = app::kControls[index].name;
+    // Like the form's own Click: raised once per change of the value, whoever changed it.
+    if (value != m_logic->form().value(name))
+        finish(m_logic->valueClicked(name, value));
+}
+
 void MainWindow::onCommand(int id, int code) {
     if (m_failed || !m_logic || id < kFirstControlId)
         return;
@@ -373,8 +388,9 @@ void MainWindow::onCommand(int id, int code) {
             finish(m_logic->dispatch(entry.name, app::Event::Click));
         break;
     case app::ControlKind::CheckBox:
+        // The box has already changed its state (or another program set it before notifying).
         if (code == BN_CLICKED)
-            finish(m_logic->valueClicked(entry.name, m_logic->form().value(entry.name) == 1 ? 0 : 1));
+            checkMayHaveChanged(index);
         break;
     case app::ControlKind::TextBox:
         // The person's edits reach the form; the form's own writes come back here while mirroring.
@@ -529,6 +545,22 @@ LRESULT CALLBACK MainWindow::comboEditProc(HWND edit, UINT message, WPARAM wPara
     --self->m_editDepth;
     if (self->m_editDepth == 0 && message != WM_GETTEXT && message != WM_GETTEXTLENGTH)
         self->comboTextMayHaveChanged();
+    return result;
+}
+
+LRESULT CALLBACK MainWindow::checkBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                          DWORD_PTR selfPointer) {
+    auto* self = reinterpret_cast<MainWindow*>(selfPointer);
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(box, &MainWindow::checkBoxProc, id);
+        return DefSubclassProc(box, message, wParam, lParam);
+    }
+    const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+    // BM_SETCHECK from another program notifies nobody; the form must still hold what the box shows.
+    if (message == BM_SETCHECK)
+        for (std::size_t i = 0; i < self->m_controls.size(); ++i)
+            if (self->m_controls[i] == box)
+                self->checkMayHaveChanged(i);
     return result;
 }
 

@@ -47,6 +47,8 @@ private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK comboEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                           DWORD_PTR self);
+    static LRESULT CALLBACK checkBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     void createControls();
@@ -57,6 +59,7 @@ private:
     void syncItems();
     void onCommand(int id, int code);
     void comboTextMayHaveChanged();
+    void checkMayHaveChanged(std::size_t index);
     void finish(bool handlerSucceeded);
     bool swallowsKey(const MSG& message) const;
 

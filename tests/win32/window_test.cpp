@@ -2,11 +2,15 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/layout.h"
@@ -83,6 +87,21 @@ protected:
     }
     void click(std::string_view name) {
         SendMessageW(ctl(name), BM_CLICK, 0, 0);
+        pump();
+    }
+    // Runs what another program does (an accessibility client, say) on a thread of its own while
+    // this thread keeps handling messages: the window gets the calls as it would from outside.
+    void fromOutside(const std::function<void()>& action) {
+        std::atomic<bool> done{false};
+        std::thread outside([&] {
+            action();
+            done = true;
+        });
+        while (!done) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            pump();
+        }
+        outside.join();
         pump();
     }
 
@@ -567,6 +586,181 @@ TEST_F(Win32Window, HourglassWhileBusyAndTheArrowAfterwards) {
     EXPECT_EQ(GetCursor(), wait);
     real.setBusy(false);
     EXPECT_EQ(GetCursor(), arrow);
+}
+
+struct OutsideTextRow {
+    const char* name;
+    const char* control;
+    const wchar_t* text;
+    const char* button;
+    std::vector<int> answers;
+    const char* firstBox;
+    std::function<void(fakes::FakeDirectory&)> check;
+};
+
+void PrintTo(const OutsideTextRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OutsideText : public Win32Window, public testing::WithParamInterface<OutsideTextRow> {};
+
+// Text set by another program with WM_SETTEXT, as UI Automation's value pattern does, is what the
+// form holds and what the next button acts on.
+TEST_P(OutsideText, ReachesTheFormOnceAndTheButtonActsOnIt) {
+    const OutsideTextRow& row = GetParam();
+    dir.account("OTHER", "bob").locked = true;
+    start("bob");
+    person.answers.assign(row.answers.begin(), row.answers.end());
+    const std::string control = row.control;
+    HWND target = control == "account_Combo" ? window->comboEdit() : ctl(control);
+    fromOutside([&] { SendMessageW(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(row.text)); });
+    EXPECT_EQ(module->form().text(control), toUtf8(row.text));
+    if (control == "account_Combo") {
+        EXPECT_EQ(lookups(toUtf8(row.text)), 1u);
+        EXPECT_EQ(text("changePassword"), toUtf8(row.text));
+    }
+
+    click(row.button);
+    ASSERT_FALSE(person.shown.empty());
+    EXPECT_EQ(person.shown.back().text, row.firstBox);
+    row.check(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outside, OutsideText,
+                         testing::Values(OutsideTextRow{"AccountBox",
+                                                        "account_Combo",
+                                                        L"jdoe",
+                                                        "アカウント停止",
+                                                        {mb::kAnswerYes},
+                                                        "アカウントを停止しました。",
+                                                        [](fakes::FakeDirectory& d) {
+                                                            EXPECT_TRUE(d.account("CORP", "jdoe").disabled);
+                                                            EXPECT_FALSE(d.account("CORP", "bob").disabled);
+                                                        }},
+                                         OutsideTextRow{"PasswordBox",
+                                                        "changePassword",
+                                                        L"N3w-秘密",
+                                                        "Command2",
+                                                        {mb::kAnswerYes, mb::kAnswerYes},
+                                                        "解除/パスワードリセットされました。",
+                                                        [](fakes::FakeDirectory& d) {
+                                                            EXPECT_EQ(d.account("CORP", "bob").password, "N3w-秘密");
+                                                        }},
+                                         OutsideTextRow{"TargetBox",
+                                                        "trgSrv",
+                                                        L"OTHER",
+                                                        "Command1",
+                                                        {},
+                                                        "解除されました。",
+                                                        [](fakes::FakeDirectory& d) {
+                                                            EXPECT_FALSE(d.account("OTHER", "bob").locked);
+                                                            EXPECT_TRUE(d.account("CORP", "bob").locked);
+                                                        }},
+                                         OutsideTextRow{"ExpiryBox",
+                                                        "AccountLimit",
+                                                        L"2027/3/1",
+                                                        "アカウント有効",
+                                                        {},
+                                                        "2027/3/1 迄 利用可能になりました。",
+                                                        [](fakes::FakeDirectory& d) {
+                                                            EXPECT_EQ(d.account("CORP", "bob").expiration,
+                                                                      directory::Value::text("2027/3/1"));
+                                                        }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+enum class Toggle { SetCheckThenNotify, DefaultAction, SetCheckAlone };
+
+struct OutsideCheckRow {
+    const char* name;
+    bool tickedBefore;
+    Toggle how;
+    bool tickedAfter;
+};
+
+void PrintTo(const OutsideCheckRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OutsideCheck : public Win32Window, public testing::WithParamInterface<OutsideCheckRow> {};
+
+// However another program ticks or unticks 無期限, the window acts on what the box shows.
+TEST_P(OutsideCheck, EnablingActsOnWhatTheBoxShows) {
+    const OutsideCheckRow& row = GetParam();
+    start("bob");
+    if (row.tickedBefore)
+        click("Check1");
+    HWND box = ctl("Check1");
+    bool byAccessibility = false;
+    const WPARAM state = row.tickedAfter ? BST_CHECKED : BST_UNCHECKED;
+    fromOutside([&] {
+        switch (row.how) {
+        case Toggle::SetCheckThenNotify:
+            SendMessageW(box, BM_SETCHECK, state, 0);
+            SendMessageW(GetParent(box), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(box), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(box));
+            break;
+        case Toggle::DefaultAction: {
+            // MSAA's default action where wine offers it, else the click it stands for.
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            IAccessible* accessible = nullptr;
+            VARIANT self{};
+            self.vt = VT_I4;
+            self.lVal = CHILDID_SELF;
+            const bool done =
+                SUCCEEDED(AccessibleObjectFromWindow(box, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                                     reinterpret_cast<void**>(&accessible))) &&
+                SUCCEEDED(accessible->accDoDefaultAction(self));
+            if (accessible)
+                accessible->Release();
+            CoUninitialize();
+            byAccessibility = done;
+            if (!done)
+                SendMessageW(box, BM_CLICK, 0, 0);
+            break;
+        }
+        case Toggle::SetCheckAlone:
+            SendMessageW(box, BM_SETCHECK, state, 0);
+            break;
+        }
+    });
+    if (row.how == Toggle::DefaultAction)
+        RecordProperty("toggledBy", byAccessibility ? "accDoDefaultAction" : "BM_CLICK");
+    EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), static_cast<LRESULT>(state));
+    EXPECT_EQ(module->form().value("Check1"), row.tickedAfter ? 1 : 0);
+    EXPECT_EQ(IsWindowEnabled(ctl("AccountLimit")) != FALSE, !row.tickedAfter);
+
+    click("アカウント有効");
+    ASSERT_EQ(person.shown.size(), 1u);
+    EXPECT_EQ(person.shown[0].text,
+              row.tickedAfter ? "アカウントは無期限に有効となりました。" : "2026/12/8 迄 利用可能になりました。");
+    EXPECT_EQ(dir.account("CORP", "bob").expiration,
+              row.tickedAfter ? directory::Value::int32(1) : directory::Value::text("2026/12/8"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outside, OutsideCheck,
+    testing::Values(OutsideCheckRow{"TickedThenNotified", false, Toggle::SetCheckThenNotify, true},
+                    OutsideCheckRow{"TickedAgainThenNotified", true, Toggle::SetCheckThenNotify, true},
+                    OutsideCheckRow{"UntickedThenNotified", true, Toggle::SetCheckThenNotify, false},
+                    OutsideCheckRow{"TickedByDefaultAction", false, Toggle::DefaultAction, true},
+                    OutsideCheckRow{"UntickedByDefaultAction", true, Toggle::DefaultAction, false},
+                    OutsideCheckRow{"TickedWithoutNotice", false, Toggle::SetCheckAlone, true},
+                    OutsideCheckRow{"UntickedWithoutNotice", true, Toggle::SetCheckAlone, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the logic writes into the widgets is shown, never taken back as the person's input.
+TEST_F(Win32Window, FormWritesAreShownWithoutComingBackAsInput) {
+    start();
+    module->form().setText("account_Combo", "amy");
+    pump();
+    EXPECT_EQ(text("account_Combo"), "amy");
+    EXPECT_EQ(lookups("amy"), 1u); // one Change, no Click from the list
+    EXPECT_EQ(text("changePassword"), "amy");
+
+    module->form().setValue("Check1", 1);
+    pump();
+    EXPECT_EQ(SendMessageW(ctl("Check1"), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(IsWindowEnabled(ctl("AccountLimit"))); // no Click ran
 }
 
 } // namespace
