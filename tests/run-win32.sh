@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program and runs its suites (labels unit and win32) under wine, on a
-# private wine prefix inside the build folder and a private X display (:91).
+# Cross-builds the Windows program and its MSI and runs the suites (labels unit and win32) under
+# wine, on a private wine prefix inside the build folder and a private X display (:91). The
+# installer's test works on a throw-away copy of that prefix.
 #
 #   tests/run-win32.sh [build-dir]
 #

@@ -6,7 +6,12 @@
 
 namespace {
 
-const wchar_t* const kProgram = QUILL_EXE_PATH;
+// The built program, or the one QUILL_PROGRAM names (the installer's test points it at the
+// installed copy).
+const wchar_t* program() {
+    const wchar_t* chosen = _wgetenv(L"QUILL_PROGRAM");
+    return chosen && *chosen ? chosen : QUILL_EXE_PATH;
+}
 
 struct Search {
     DWORD process;
@@ -40,6 +45,7 @@ BOOL CALLBACK collectText(HWND child, LPARAM text) {
 // The real program here: WMI answers, the WinNT provider does not, so the account list cannot be
 // read at start. That error escapes the load handler; the program shows it and ends with 1.
 TEST(Program, EscapedStartupErrorIsShownThenTheProgramEndsWithFailure) {
+    const wchar_t* const kProgram = program();
     std::wstring commandLine = std::wstring(L"\"") + kProgram + L"\" jdoe extra";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
