@@ -30,6 +30,11 @@ cleanup() {
     local status=$?
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
+    # The installer's test removes its copy of the prefix itself, unless it was cut short.
+    if [[ -d $WINEPREFIX-installer ]]; then
+        WINEPREFIX=$WINEPREFIX-installer wineserver -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX-installer"
+    fi
     if [[ -n $xvfb_pid ]]; then
         kill "$xvfb_pid" 2>/dev/null || true
         wait "$xvfb_pid" 2>/dev/null || true
