@@ -668,6 +668,34 @@ INSTANTIATE_TEST_SUITE_P(Outside, OutsideText,
                                                         }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An item chosen by another program (CB_SETCURSEL, with or without the notification a list
+// selection sends) is the account shown, looked up and acted on.
+TEST_F(Win32Window, ItemChosenFromOutsideIsTheAccountActedOn) {
+    for (const bool notify : {false, true}) {
+        SCOPED_TRACE(notify ? "with CBN_SELCHANGE" : "CB_SETCURSEL alone");
+        start(notify ? "jdoe" : "amy");
+        HWND combo = ctl("account_Combo");
+        fromOutside([&] {
+            SendMessageW(combo, CB_SETCURSEL, 2, 0); // bob
+            if (notify)
+                SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo));
+        });
+        EXPECT_EQ(text("account_Combo"), "bob");
+        EXPECT_EQ(module->form().text("account_Combo"), "bob");
+        EXPECT_EQ(lookups("bob"), notify ? 2u : 1u); // Change, and Click when the list said so
+        EXPECT_EQ(text("DisplayCondition"), " 有効 ロック");
+
+        click("Command1");
+        EXPECT_FALSE(dir.account("CORP", "bob").locked);
+        dir.account("CORP", "bob").locked = true;
+        dir.log.clear();
+        person.shown.clear();
+        window.reset();
+        pump();
+    }
+}
+
 enum class Toggle { SetCheckThenNotify, DefaultAction, SetCheckAlone };
 
 struct OutsideCheckRow {
