@@ -116,6 +116,7 @@ int QtOperator::messageBox(const std::string& text, int style, const std::option
     box.setDefaultButton(added[defaultIndex < added.size() ? defaultIndex : 0]);
 
     box.exec();
+    giveBackTheKeyboard();
     QAbstractButton* pressed = box.clickedButton();
     if (!pressed)
         pressed = box.escapeButton();
@@ -161,6 +162,14 @@ void QtOperator::reportEscapedError(long number, const std::string& description)
     addButton(box, QMessageBox::Ok);
     box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
+    giveBackTheKeyboard();
+}
+
+void QtOperator::giveBackTheKeyboard() {
+    // Without a window manager, or with one that does not refocus the owner, the keyboard would
+    // stay with the closed box and typing would reach nothing.
+    if (m_owner && m_owner->isVisible())
+        m_owner->activateWindow();
 }
 
 } // namespace app::qt

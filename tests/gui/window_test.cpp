@@ -11,7 +11,9 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "app/layout.h"
@@ -587,6 +589,55 @@ private slots:
         QCOMPARE(session.directory.binds, binds);
         QVERIFY(session.window()->isVisible());
         QCOMPARE(session.get<QComboBox>("account_Combo")->count(), 3); // Enter added no item
+    }
+
+    // The whole work from the keyboard: reach each control by Tab, press with Space, answer by key.
+    void keyboardAlone() {
+        Session session;
+        QVERIFY(session.start());
+        // Keys go where the focus is; nowhere when the window lost it.
+        auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            if (QWidget* focus = QApplication::focusWidget())
+                QTest::keyClick(focus, key, modifiers);
+        };
+        QStringList answers; // keys pressed in the boxes, in order
+        QTimer answer;
+        QPointer<QMessageBox> answered; // a key answers after a short animation: once per box
+        connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box != answered && box->isVisible() && !answers.isEmpty()) {
+                answered = box;
+                QTest::keyClick(box, answers.takeFirst() == "Y" ? Qt::Key_Y : Qt::Key_Return);
+            }
+        });
+        answer.start(10);
+        auto tabTo = [&](const QString& name) {
+            for (int i = 0; i < 10 && focusedControl() != name; ++i)
+                press(Qt::Key_Tab);
+            return focusedControl() == name;
+        };
+
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(focusedControl(), QStringLiteral("account_Combo"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("jdoe"));
+        QVERIFY(tabTo("changePassword"));
+        press(Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("N3w pass"));
+        QVERIFY(tabTo("Command2"));
+        answers = {"Y", "Y", "Enter"};
+        press(Qt::Key_Space);
+        QTRY_VERIFY(answers.isEmpty());
+        // Closing the boxes gave the keyboard back to the window.
+        QTRY_COMPARE(focusedControl(), QStringLiteral("Command2"));
+        QVERIFY(tabTo("Check1"));
+        press(Qt::Key_Space);
+        QVERIFY(!session.get<QLineEdit>("AccountLimit")->isEnabled());
+        QVERIFY(tabTo("アカウント有効"));
+        answers = {"Enter"};
+        press(Qt::Key_Space);
+        QTRY_VERIFY(answers.isEmpty());
+        QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))),
+                 QStringLiteral("enabled unlocked password=N3w pass expired=1 expiry=Int32(1)"));
     }
 
     void tabOrderFollowsTheTable() {
