@@ -1,7 +1,6 @@
 #include "app/qt/caption_frame.h"
 
 #include <QPainter>
-#include <QStyle>
 #include <qdrawutil.h>
 
 namespace app::qt {

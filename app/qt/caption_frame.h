@@ -15,13 +15,13 @@ public:
     // captionIndent: pixels from the frame's left edge to the caption.
     CaptionFrame(int captionIndent, QWidget* parent);
 
-    // Where the top line runs, in pixels from the widget's top.
-    int lineTop() const;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Where the top line runs, in pixels from the widget's top: through the caption's middle.
+    int lineTop() const;
+
     int m_captionIndent;
 };
 
