@@ -413,8 +413,14 @@ private slots:
 
         QCOMPARE(answerer.summaries(), boxes);
         QCOMPARE(answerer.unexpected(), 0);
-        for (const auto& box : answerer.seen())
+        const QMap<QString, QString> japanese{{"Ok", "OK"}, {"Yes", "はい(&Y)"}, {"No", "いいえ(&N)"}};
+        for (const auto& box : answerer.seen()) {
             QVERIFY(box.modal);
+            QStringList captions;
+            for (const QString& button : box.buttons)
+                captions << japanese.value(button);
+            QCOMPARE(box.captions, captions);
+        }
         QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))), after);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QVERIFY(lookupsRanBusy(session.directory, bindsBefore));
