@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -32,6 +33,13 @@ bool takesFocus(ControlKind kind) {
 
 constexpr int kFrameCaptionIndent = 120; // twips
 
+// A plain top-level widget reads as a "filler" to screen readers; this one is the program's window.
+QAccessibleInterface* windowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(LockOpenerWindow::staticMetaObject.className()) && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 // The text boxes have no length limit; Qt's default is 32767 characters.
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
@@ -41,6 +49,8 @@ LockOpenerWindow::LockOpenerWindow(LockOpener& logic, EscapedErrorHandler onEsca
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       m_logic(logic), m_onEscapedError(std::move(onEscapedError)) {
+    static const bool windowRoleKnown = (QAccessible::installFactory(windowAccessible), true);
+    Q_UNUSED(windowRoleKnown);
     setObjectName(QStringLiteral("LockOpener"));
     setAccessibleDescription(QStringLiteral("LockOpener"));
     if (const QScreen* s = screen())

@@ -800,6 +800,10 @@ private slots:
                 continue; // the condition label reads out its condition
             QVERIFY2(accessible->text(QAccessible::Name) == expected, name.constData());
         }
+        // The window reads as a window named by its caption.
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(session.window());
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Quillmarsh 1.0.0"));
         // The account box's text field, a child of its own, carries the box's name too.
         QAccessibleInterface* field =
             QAccessible::queryAccessibleInterface(session.get<QComboBox>("account_Combo")->lineEdit());
