@@ -484,55 +484,29 @@ private slots:
         const QString noLimit = "enabled locked password=old expiry=Int32(1)";
         const QString dated = "enabled locked password=old expiry=Text(\"2027/1/25\")";
 
-        QTest::newRow("account, editable text") << "asmith"
-                                                << "account_Combo"
-                                                << "editable"
-                                                << "jdoe" << 1 << "Command1" << QList<int>{ok} << jdoe << unlocked;
-        QTest::newRow("account, value") << "asmith"
-                                        << "account_Combo"
-                                        << "value"
-                                        << "jdoe" << 1 << "Command1" << QList<int>{ok} << jdoe << unlocked;
-        QTest::newRow("account, by code") << "asmith"
-                                          << "account_Combo"
-                                          << "code"
-                                          << "jdoe" << 1 << "Command1" << QList<int>{ok} << jdoe << unlocked;
-        QTest::newRow("account, padded value trimmed")
-            << "asmith"
-            << "account_Combo"
-            << "value"
-            << " jdoe " << 2 << "Command1" << QList<int>{ok} << jdoe << unlocked;
-        QTest::newRow("password, editable text")
-            << "jdoe"
-            << "changePassword"
-            << "editable"
-            << "N3w pass" << 0 << "Command2" << QList<int>{yes, yes, ok} << jdoe << reset;
-        QTest::newRow("password, value") << "jdoe"
-                                         << "changePassword"
-                                         << "value"
-                                         << "N3w pass" << 0 << "Command2" << QList<int>{yes, yes, ok} << jdoe << reset;
-        QTest::newRow("target, value") << "jdoe"
-                                       << "trgSrv"
-                                       << "value"
-                                       << "ELSE" << 0 << "Command1" << QList<int>{ok} << "WinNT://ELSE/jdoe,User"
-                                       << "enabled locked password=old";
-        QTest::newRow("expiry date, editable text")
-            << "jdoe"
-            << "AccountLimit"
-            << "editable"
-            << "2027/1/25" << 0 << "アカウント有効" << QList<int>{ok} << jdoe << dated;
-        QTest::newRow("no limit, toggle action") << "jdoe"
-                                                 << "Check1"
-                                                 << "toggle"
-                                                 << "x" << 0 << "アカウント有効" << QList<int>{ok} << jdoe << noLimit;
-        QTest::newRow("no limit, toggled on and off") << "jdoe"
-                                                      << "Check1"
-                                                      << "toggle"
-                                                      << "xx" << 0 << "アカウント有効" << QList<int>{ok} << jdoe
-                                                      << "enabled locked password=old expiry=Text(\"2026/12/8\")";
-        QTest::newRow("no limit, by code") << "jdoe"
-                                           << "Check1"
-                                           << "code"
-                                           << "x" << 0 << "アカウント有効" << QList<int>{ok} << jdoe << noLimit;
+        auto row = [](const char* name, const char* start, const char* control, const char* via, const char* text,
+                      int lookups, const char* button, QList<int> answers, QString bind, QString after) {
+            QTest::newRow(name) << QString(start) << QString(control) << QString(via) << QString(text) << lookups
+                                << QString(button) << answers << bind << after;
+        };
+        row("account, editable text", "asmith", "account_Combo", "editable", "jdoe", 1, "Command1", {ok}, jdoe,
+            unlocked);
+        row("account, value", "asmith", "account_Combo", "value", "jdoe", 1, "Command1", {ok}, jdoe, unlocked);
+        row("account, by code", "asmith", "account_Combo", "code", "jdoe", 1, "Command1", {ok}, jdoe, unlocked);
+        row("account, padded value trimmed", "asmith", "account_Combo", "value", " jdoe ", 2, "Command1", {ok}, jdoe,
+            unlocked);
+        row("password, editable text", "jdoe", "changePassword", "editable", "N3w pass", 0, "Command2", {yes, yes, ok},
+            jdoe, reset);
+        row("password, value", "jdoe", "changePassword", "value", "N3w pass", 0, "Command2", {yes, yes, ok}, jdoe,
+            reset);
+        row("target, value", "jdoe", "trgSrv", "value", "ELSE", 0, "Command1", {ok}, "WinNT://ELSE/jdoe,User",
+            "enabled locked password=old");
+        row("expiry date, editable text", "jdoe", "AccountLimit", "editable", "2027/1/25", 0, "アカウント有効", {ok},
+            jdoe, dated);
+        row("no limit, toggle action", "jdoe", "Check1", "toggle", "x", 0, "アカウント有効", {ok}, jdoe, noLimit);
+        row("no limit, toggled on and off", "jdoe", "Check1", "toggle", "xx", 0, "アカウント有効", {ok}, jdoe,
+            "enabled locked password=old expiry=Text(\"2026/12/8\")");
+        row("no limit, by code", "jdoe", "Check1", "code", "x", 0, "アカウント有効", {ok}, jdoe, noLimit);
     }
 
     void assistiveChangesReachTheActions() {
