@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -9,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStyle>
 
 #include "app/main_module.h"
+#include "app/qt/caption_frame.h"
 #include "app/qt/ui_font.h"
 
 namespace app::qt {
@@ -28,6 +31,15 @@ bool takesFocus(ControlKind kind) {
            kind == ControlKind::CheckBox;
 }
 
+constexpr int kFrameCaptionIndent = 120; // twips
+
+// A plain top-level widget reads as a "filler" to screen readers; this one is the program's window.
+QAccessibleInterface* windowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(LockOpenerWindow::staticMetaObject.className()) && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 // The text boxes have no length limit; Qt's default is 32767 characters.
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
 
@@ -37,6 +49,8 @@ LockOpenerWindow::LockOpenerWindow(LockOpener& logic, EscapedErrorHandler onEsca
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       m_logic(logic), m_onEscapedError(std::move(onEscapedError)) {
+    static const bool windowRoleKnown = (QAccessible::installFactory(windowAccessible), true);
+    Q_UNUSED(windowRoleKnown);
     setObjectName(QStringLiteral("LockOpener"));
     setAccessibleDescription(QStringLiteral("LockOpener"));
     if (const QScreen* s = screen())
@@ -82,6 +96,7 @@ QWidget* LockOpenerWindow::control(std::string_view name) const {
 }
 
 void LockOpenerWindow::build() {
+    const QScopedValueRollback applying(m_applying, true);
     const Form& form = m_logic.form();
     setWindowTitle(QString::fromStdString(form.caption()));
     setFixedSize(px(kWindow.clientWidth), px(kWindow.clientHeight));
@@ -105,8 +120,12 @@ void LockOpenerWindow::build() {
         if (auto* box = qobject_cast<QCheckBox*>(widget))
             box->setChecked(form.value(spec.name) == 1);
         if (auto buddy = buddyLabelFor(spec.name))
-            if (auto* label = qobject_cast<QLabel*>(control(*buddy)))
+            if (auto* label = qobject_cast<QLabel*>(control(*buddy))) {
                 label->setBuddy(widget);
+                // The box's own text field is what a screen reader lands on; it takes the name too.
+                if (auto* combo = qobject_cast<QComboBox*>(widget))
+                    combo->lineEdit()->setAccessibleName(fromUtf8(findControl(*buddy)->caption));
+            }
         connectInput(spec, widget);
     }
     applyTabOrder();
@@ -136,7 +155,8 @@ QWidget* LockOpenerWindow::makeWidget(const ControlSpec& spec, QWidget* containe
         break;
     }
     case ControlKind::Frame:
-        widget = new QGroupBox(container);
+        // The caption starts in line with the contents' left edge, as on Windows.
+        widget = new CaptionFrame(px(kFrameCaptionIndent), container);
         break;
     case ControlKind::Button: {
         auto* button = new QPushButton(container);
@@ -193,31 +213,34 @@ void LockOpenerWindow::place(const ControlSpec& spec, QWidget* widget) const {
 
 void LockOpenerWindow::connectInput(const ControlSpec& spec, QWidget* widget) {
     const std::string_view name = spec.name;
-    auto edited = [this, name](const QString& text) {
-        if (!m_stopped)
+    // Every change of what a box shows reaches the model, whoever made it: keys, input method,
+    // paste, drag and drop, assistive technology or code. The model's own writes do not echo.
+    auto changed = [this, name](const QString& text) {
+        if (!m_stopped && !m_applying && !m_finishingEdit)
             settle(m_logic.textEdited(name, text.toStdString()));
     };
     if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        connect(combo->lineEdit(), &QLineEdit::textEdited, this, edited);
-        connect(combo, &QComboBox::activated, this, [this, name, combo](int index) {
+        connect(combo->lineEdit(), &QLineEdit::textChanged, this, changed);
+        connect(combo, &QComboBox::activated, this, [this, name, combo] {
             if (m_stopped)
                 return;
             if (m_finishingEdit) {
                 // The box may have swapped in the item's spelling; the model's text stands.
+                const QScopedValueRollback applying(m_applying, true);
                 applyText(*findControl(name), combo);
                 return;
             }
-            // Choosing an item changes the text, then clicks the box.
-            const bool ok = m_logic.textEdited(name, combo->itemText(index).toStdString());
-            settle(ok);
-            if (ok)
-                settle(m_logic.dispatch(name, Event::Click));
+            // Choosing an item has changed the text already (Change, when it differed); the
+            // choice itself is a click.
+            settle(m_logic.dispatch(name, Event::Click));
         });
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        connect(edit, &QLineEdit::textEdited, this, edited);
+        connect(edit, &QLineEdit::textChanged, this, changed);
     } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
-        connect(box, &QCheckBox::clicked, this, [this, name](bool checked) {
-            if (!m_stopped)
+        // toggled, not clicked: a toggle through the accessibility interface or by code must
+        // reach the model and run the Click handler just the same.
+        connect(box, &QCheckBox::toggled, this, [this, name](bool checked) {
+            if (!m_stopped && !m_applying)
                 settle(m_logic.valueClicked(name, checked ? 1 : 0));
         });
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
@@ -246,6 +269,7 @@ void LockOpenerWindow::applyTabOrder() {
 }
 
 void LockOpenerWindow::mirror(std::string_view name, Form::Property property) {
+    const QScopedValueRollback applying(m_applying, true);
     if (property == Form::Property::Caption) {
         setWindowTitle(QString::fromStdString(m_logic.form().caption()));
         return;

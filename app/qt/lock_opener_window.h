@@ -57,6 +57,8 @@ private:
     std::map<std::string_view, QWidget*, std::less<>> m_widgets;
     bool m_stopped = false;
     bool m_finishingEdit = false;
+    // Set while the model's state is written into the widgets, so it is not taken as input.
+    bool m_applying = false;
 };
 
 } // namespace app::qt

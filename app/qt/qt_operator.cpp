@@ -57,6 +57,35 @@ QMessageBox::Icon iconFor(int style) {
     }
 }
 
+// The captions Japanese Windows gives its message box buttons, mnemonics included, whatever
+// language Qt itself runs in. The mnemonic answers by its bare letter too (Y, N).
+QString captionFor(QMessageBox::StandardButton button) {
+    switch (button) {
+    case QMessageBox::Ok:
+        return QStringLiteral("OK");
+    case QMessageBox::Cancel:
+        return QStringLiteral("キャンセル");
+    case QMessageBox::Abort:
+        return QStringLiteral("中止(&A)");
+    case QMessageBox::Retry:
+        return QStringLiteral("再試行(&R)");
+    case QMessageBox::Ignore:
+        return QStringLiteral("無視(&I)");
+    case QMessageBox::Yes:
+        return QStringLiteral("はい(&Y)");
+    case QMessageBox::No:
+        return QStringLiteral("いいえ(&N)");
+    default:
+        return {};
+    }
+}
+
+QPushButton* addButton(QMessageBox& box, QMessageBox::StandardButton standard) {
+    QPushButton* button = box.addButton(standard);
+    button->setText(captionFor(standard));
+    return button;
+}
+
 QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -82,11 +111,12 @@ int QtOperator::messageBox(const std::string& text, int style, const std::option
     const auto buttons = buttonsFor(style);
     std::vector<QPushButton*> added;
     for (const auto& b : buttons)
-        added.push_back(box.addButton(b.button));
+        added.push_back(addButton(box, b.button));
     const auto defaultIndex = static_cast<std::size_t>((style & kDefaultButtonMask) >> 8);
     box.setDefaultButton(added[defaultIndex < added.size() ? defaultIndex : 0]);
 
     box.exec();
+    giveBackTheKeyboard();
     QAbstractButton* pressed = box.clickedButton();
     if (!pressed)
         pressed = box.escapeButton();
@@ -129,9 +159,17 @@ void QtOperator::reportEscapedError(long number, const std::string& description)
     box.setIcon(QMessageBox::Critical);
     box.setTextFormat(Qt::PlainText);
     box.setText(escapedErrorText(number, description));
-    box.setStandardButtons(QMessageBox::Ok);
+    addButton(box, QMessageBox::Ok);
     box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
+    giveBackTheKeyboard();
+}
+
+void QtOperator::giveBackTheKeyboard() {
+    // Without a window manager, or with one that does not refocus the owner, the keyboard would
+    // stay with the closed box and typing would reach nothing.
+    if (m_owner && m_owner->isVisible())
+        m_owner->activateWindow();
 }
 
 } // namespace app::qt

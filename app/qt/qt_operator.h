@@ -33,6 +33,9 @@ public:
     void reportEscapedError(long number, const std::string& description) override;
 
 private:
+    // A closed box hands the keyboard back to the window it belonged to.
+    void giveBackTheKeyboard();
+
     QPointer<QWidget> m_owner;
     bool m_busy = false;
 };

@@ -10,6 +10,9 @@ void QtWindowHost::show(LockOpener& window) {
     skipTaskbar(*m_window);
     m_person.setOwner(m_window.get());
     m_window->show();
+    // As a program started on Windows comes to the foreground: without a window manager to
+    // focus it, keys would otherwise go to whatever lies under the pointer.
+    m_window->activateWindow();
 }
 
 } // namespace app::qt

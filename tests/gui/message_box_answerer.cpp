@@ -53,8 +53,10 @@ void MessageBoxAnswerer::poll() {
     const std::pair<QMessageBox::StandardButton, const char*> known[] = {
         {QMessageBox::Ok, "Ok"}, {QMessageBox::Yes, "Yes"}, {QMessageBox::No, "No"}, {QMessageBox::Cancel, "Cancel"}};
     for (const auto& [standard, name] : known)
-        if (box->button(standard))
+        if (QAbstractButton* button = box->button(standard)) {
             seen.buttons << QString::fromLatin1(name);
+            seen.captions << button->text();
+        }
     m_seen.push_back(seen);
 
     QAbstractButton* target = nullptr;

@@ -17,7 +17,8 @@ struct SeenBox {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons; // left to right as standard button names, e.g. "Yes", "No"
+    QStringList buttons;  // left to right as standard button names, e.g. "Yes", "No"
+    QStringList captions; // the same buttons' texts
     bool modal = false;
 
     // "title|icon|text|buttons", for comparing whole boxes in one line.

@@ -1,3 +1,7 @@
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCursor>
 #include <QTest>
@@ -60,6 +64,63 @@ private slots:
                 QTest::keyClick(box, Qt::Key_Return);
         });
         QCOMPARE(person.messageBox("?", 0x34, std::nullopt), 6);
+    }
+
+    // Japanese captions with the mnemonics Windows gives them; the bare letter answers.
+    void japaneseButtons_data() {
+        QTest::addColumn<int>("style"); // -1: the escaped-error box
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+
+        const QStringList yesNo{"はい(&Y)", "いいえ(&N)"};
+        QTest::newRow("OK") << 0x40 << QStringList{"OK"} << int(Qt::Key_Return) << 1;
+        QTest::newRow("Yes/No, Y") << 0x34 << yesNo << int(Qt::Key_Y) << 6;
+        QTest::newRow("Yes/No, N") << 0x34 << yesNo << int(Qt::Key_N) << 7;
+        QTest::newRow("OK/Cancel") << 0x1 << QStringList{"OK", "キャンセル"} << int(Qt::Key_Escape) << 2;
+        QTest::newRow("Yes/No/Cancel, N")
+            << 0x3 << QStringList{"はい(&Y)", "いいえ(&N)", "キャンセル"} << int(Qt::Key_N) << 7;
+        QTest::newRow("Retry/Cancel, R") << 0x5 << QStringList{"再試行(&R)", "キャンセル"} << int(Qt::Key_R) << 4;
+        QTest::newRow("escaped error") << -1 << QStringList{"OK"} << int(Qt::Key_Return) << 0;
+    }
+
+    void japaneseButtons() {
+        QFETCH(int, style);
+        QFETCH(QStringList, captions);
+        QFETCH(int, key);
+        QFETCH(int, answer);
+
+        QStringList seen, names;
+        bool pressed = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (pressed || !box || !box->isVisible())
+                return;
+            pressed = true;
+            QList<QAbstractButton*> buttons = box->buttons();
+            std::sort(buttons.begin(), buttons.end(), [box](QAbstractButton* a, QAbstractButton* b) {
+                return a->mapTo(box, QPoint()).x() < b->mapTo(box, QPoint()).x();
+            });
+            for (QAbstractButton* button : buttons) {
+                seen << button->text();
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+                names << (accessible->role() == QAccessible::Button ? accessible->text(QAccessible::Name)
+                                                                    : QStringLiteral("not a button"));
+            }
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        poll.start(10);
+
+        QtOperator person;
+        if (style < 0)
+            person.reportEscapedError(5, "プロシージャの呼び出し、または引数が不正です。");
+        else
+            QCOMPARE(person.messageBox("?", style, std::nullopt), answer);
+        QVERIFY(pressed);
+        QCOMPARE(seen, captions);
+        // Screen readers read the caption without the mnemonic marker.
+        QCOMPARE(names, captions.replaceInStrings(QStringLiteral("&"), QString()));
     }
 
     void busyPointerIsAStateNotAStack() {

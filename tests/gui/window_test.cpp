@@ -1,3 +1,5 @@
+#include <map>
+
 #include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
@@ -9,7 +11,9 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "app/layout.h"
@@ -52,6 +56,52 @@ bool lookupsRanBusy(const guitest::MemoryDirectory& directory, std::size_t from 
             qWarning("bound without the busy pointer: %s", directory.binds[i].c_str());
             return false;
         }
+    return true;
+}
+
+// Changes a control the way assistive technology does, through the accessibility interface only:
+// "editable" replaces the whole text (editable-text interface), "value" sets the value text,
+// "toggle" runs the toggle action once per character of text, "code" is the widget's own setter.
+void changeAsAssistiveTechnology(QWidget* widget, const QString& via, const QString& text) {
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        widget = combo->lineEdit();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    if (via == "editable") {
+        QVERIFY(accessible->editableTextInterface() && accessible->textInterface());
+        accessible->editableTextInterface()->replaceText(0, accessible->textInterface()->characterCount(), text);
+    } else if (via == "value") {
+        accessible->setText(QAccessible::Value, text);
+    } else if (via == "toggle") {
+        QVERIFY(accessible->actionInterface());
+        QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        for (qsizetype i = 0; i < text.size(); ++i)
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(text);
+    } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+        box->setChecked(!text.isEmpty());
+    }
+}
+
+// Every control shows what the window's model holds.
+bool widgetsShowTheModel(Session& session) {
+    const app::Form& form = session.module.form();
+    for (const auto& spec : app::kControls) {
+        QWidget* widget = session.window()->control(spec.name);
+        const QString text = QString::fromStdString(form.text(spec.name));
+        bool same = widget->isEnabled() == form.enabled(spec.name);
+        if (auto* combo = qobject_cast<QComboBox*>(widget))
+            same = same && combo->currentText() == text;
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            same = same && edit->text() == text;
+        else if (auto* box = qobject_cast<QCheckBox*>(widget))
+            same = same && box->isChecked() == (form.value(spec.name) == 1);
+        if (!same) {
+            qWarning("%s differs from the model", q(spec.name).toUtf8().constData());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -363,8 +413,14 @@ private slots:
 
         QCOMPARE(answerer.summaries(), boxes);
         QCOMPARE(answerer.unexpected(), 0);
-        for (const auto& box : answerer.seen())
+        const QMap<QString, QString> japanese{{"Ok", "OK"}, {"Yes", "はい(&Y)"}, {"No", "いいえ(&N)"}};
+        for (const auto& box : answerer.seen()) {
             QVERIFY(box.modal);
+            QStringList captions;
+            for (const QString& button : box.buttons)
+                captions << japanese.value(button);
+            QCOMPARE(box.captions, captions);
+        }
         QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))), after);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QVERIFY(lookupsRanBusy(session.directory, bindsBefore));
@@ -410,6 +466,87 @@ private slots:
         QCOMPARE(session.module.form().value("Check1"), 0);
     }
 
+    // What assistive technology sets is what the buttons act on.
+    void assistiveChangesReachTheActions_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("via");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lookups"); // account lookups the change itself makes
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QString>("bind"); // the action's first user path
+        QTest::addColumn<QString>("after");
+
+        const int ok = QMessageBox::Ok, yes = QMessageBox::Yes;
+        const QString unlocked = "enabled unlocked password=old", jdoe = "WinNT://CORP/jdoe,User";
+        const QString reset = "enabled unlocked password=N3w pass expired=1";
+        const QString noLimit = "enabled locked password=old expiry=Int32(1)";
+        const QString dated = "enabled locked password=old expiry=Text(\"2027/1/25\")";
+
+        auto row = [](const char* name, const char* start, const char* control, const char* via, const char* text,
+                      int lookups, const char* button, QList<int> answers, QString bind, QString after) {
+            QTest::newRow(name) << QString(start) << QString(control) << QString(via) << QString(text) << lookups
+                                << QString(button) << answers << bind << after;
+        };
+        row("account, editable text", "asmith", "account_Combo", "editable", "jdoe", 1, "Command1", {ok}, jdoe,
+            unlocked);
+        row("account, value", "asmith", "account_Combo", "value", "jdoe", 1, "Command1", {ok}, jdoe, unlocked);
+        row("account, by code", "asmith", "account_Combo", "code", "jdoe", 1, "Command1", {ok}, jdoe, unlocked);
+        row("account, padded value trimmed", "asmith", "account_Combo", "value", " jdoe ", 2, "Command1", {ok}, jdoe,
+            unlocked);
+        row("password, editable text", "jdoe", "changePassword", "editable", "N3w pass", 0, "Command2", {yes, yes, ok},
+            jdoe, reset);
+        row("password, value", "jdoe", "changePassword", "value", "N3w pass", 0, "Command2", {yes, yes, ok}, jdoe,
+            reset);
+        row("target, value", "jdoe", "trgSrv", "value", "ELSE", 0, "Command1", {ok}, "WinNT://ELSE/jdoe,User",
+            "enabled locked password=old");
+        row("expiry date, editable text", "jdoe", "AccountLimit", "editable", "2027/1/25", 0, "アカウント有効", {ok},
+            jdoe, dated);
+        row("no limit, toggle action", "jdoe", "Check1", "toggle", "x", 0, "アカウント有効", {ok}, jdoe, noLimit);
+        row("no limit, toggled on and off", "jdoe", "Check1", "toggle", "xx", 0, "アカウント有効", {ok}, jdoe,
+            "enabled locked password=old expiry=Text(\"2026/12/8\")");
+        row("no limit, by code", "jdoe", "Check1", "code", "x", 0, "アカウント有効", {ok}, jdoe, noLimit);
+    }
+
+    void assistiveChangesReachTheActions() {
+        QFETCH(QString, start);
+        QFETCH(QString, control);
+        QFETCH(QString, via);
+        QFETCH(QString, text);
+        QFETCH(int, lookups);
+        QFETCH(QString, button);
+        QFETCH(QList<int>, answers);
+        QFETCH(QString, bind);
+        QFETCH(QString, after);
+
+        Session session;
+        QVERIFY(session.start(start.toStdString()));
+        const std::size_t before = session.directory.userBinds().size();
+        changeAsAssistiveTechnology(session.window()->control(control.toStdString()), via, text);
+        QCOMPARE(session.directory.userBinds().size(), before + static_cast<std::size_t>(lookups));
+        QVERIFY(widgetsShowTheModel(session));
+        if (control == "account_Combo") {
+            QCOMPARE(session.get<QComboBox>("account_Combo")->currentText(), QStringLiteral("jdoe"));
+            QCOMPARE(session.get<QLineEdit>("changePassword")->text(), QStringLiteral("jdoe"));
+            QCOMPARE(session.get<QLabel>("DisplayCondition")->text(), QStringLiteral("Doe, John 有効 ロック"));
+        }
+
+        std::vector<QMessageBox::StandardButton> script;
+        for (int answer : answers)
+            script.push_back(static_cast<QMessageBox::StandardButton>(answer));
+        MessageBoxAnswerer answerer(script);
+        const std::size_t acted = session.directory.userBinds().size();
+        QTest::mouseClick(session.get<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
+        QCOMPARE(answerer.unexpected(), 0);
+        QVERIFY(answerer.allAnswered());
+        QVERIFY(session.directory.userBinds().size() > acted);
+        QCOMPARE(QString::fromStdString(session.directory.userBinds()[acted]), bind);
+        QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))), after);
+        QVERIFY(widgetsShowTheModel(session));
+        QVERIFY(session.exits.empty());
+    }
+
     void enterAndEscapePressNothing() {
         Session session;
         QVERIFY(session.start());
@@ -432,6 +569,55 @@ private slots:
         QCOMPARE(session.directory.binds, binds);
         QVERIFY(session.window()->isVisible());
         QCOMPARE(session.get<QComboBox>("account_Combo")->count(), 3); // Enter added no item
+    }
+
+    // The whole work from the keyboard: reach each control by Tab, press with Space, answer by key.
+    void keyboardAlone() {
+        Session session;
+        QVERIFY(session.start());
+        // Keys go where the focus is; nowhere when the window lost it.
+        auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            if (QWidget* focus = QApplication::focusWidget())
+                QTest::keyClick(focus, key, modifiers);
+        };
+        QStringList answers; // keys pressed in the boxes, in order
+        QTimer answer;
+        QPointer<QMessageBox> answered; // a key answers after a short animation: once per box
+        connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box != answered && box->isVisible() && !answers.isEmpty()) {
+                answered = box;
+                QTest::keyClick(box, answers.takeFirst() == "Y" ? Qt::Key_Y : Qt::Key_Return);
+            }
+        });
+        answer.start(10);
+        auto tabTo = [&](const QString& name) {
+            for (int i = 0; i < 10 && focusedControl() != name; ++i)
+                press(Qt::Key_Tab);
+            return focusedControl() == name;
+        };
+
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(focusedControl(), QStringLiteral("account_Combo"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("jdoe"));
+        QVERIFY(tabTo("changePassword"));
+        press(Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("N3w pass"));
+        QVERIFY(tabTo("Command2"));
+        answers = {"Y", "Y", "Enter"};
+        press(Qt::Key_Space);
+        QTRY_VERIFY(answers.isEmpty());
+        // Closing the boxes gave the keyboard back to the window.
+        QTRY_COMPARE(focusedControl(), QStringLiteral("Command2"));
+        QVERIFY(tabTo("Check1"));
+        press(Qt::Key_Space);
+        QVERIFY(!session.get<QLineEdit>("AccountLimit")->isEnabled());
+        QVERIFY(tabTo("アカウント有効"));
+        answers = {"Enter"};
+        press(Qt::Key_Space);
+        QTRY_VERIFY(answers.isEmpty());
+        QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))),
+                 QStringLiteral("enabled unlocked password=N3w pass expired=1 expiry=Int32(1)"));
     }
 
     void tabOrderFollowsTheTable() {
@@ -501,6 +687,67 @@ private slots:
         }
     }
 
+    // Each frame is drawn as the designed rectangle with its caption on the top border: none of
+    // its line or caption lies inside a control it holds.
+    void framesKeepTheirLineClearOfTheirContents() {
+        Session session;
+        QVERIFY(session.start());
+        // The suite also runs on a doubled screen (tests/gui/CMakeLists.txt): check it really is.
+        const double scale =
+            qEnvironmentVariableIsSet("QUILL_GUI_SCALE") ? qEnvironmentVariable("QUILL_GUI_SCALE").toDouble() : 1.0;
+        QCOMPARE(session.window()->dpi() * session.window()->devicePixelRatioF(), 96.0 * scale);
+
+        for (const char* name : {"Frame1", "Frame2"}) {
+            QWidget* frame = session.window()->control(name);
+            const qreal dpr = frame->devicePixelRatioF();
+            const QColor background = frame->palette().color(QPalette::Window);
+            QImage image(frame->size() * dpr, QImage::Format_RGB32);
+            image.setDevicePixelRatio(dpr);
+            image.fill(background);
+            frame->render(&image, QPoint(), QRegion(), QWidget::RenderFlags()); // the frame alone
+            auto ink = [&](int x, int y) { return image.pixelColor(x, y) != background; };
+
+            int contentsTop = image.height();
+            for (QWidget* child : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                const QRect r = QRectF(QPointF(child->pos()) * dpr, QSizeF(child->size()) * dpr).toRect();
+                contentsTop = std::min(contentsTop, r.top());
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    for (int x = r.left(); x <= r.right(); ++x)
+                        QVERIFY2(!ink(x, y), qPrintable(QStringLiteral("%1 draws at %2,%3 inside %4")
+                                                            .arg(name)
+                                                            .arg(x)
+                                                            .arg(y)
+                                                            .arg(child->objectName())));
+            }
+            // The top line: the row above the contents with the most ink.
+            int lineRow = -1, longest = 0;
+            for (int y = 0; y < contentsTop; ++y) {
+                int count = 0;
+                for (int x = 0; x < image.width(); ++x)
+                    count += ink(x, y);
+                if (count > longest)
+                    longest = count, lineRow = y;
+            }
+            QVERIFY2(lineRow > 0 && longest > image.width() / 2, name);
+            // The line closes on the designed rectangle's left, right and bottom edges.
+            const int midY = (contentsTop + image.height()) / 2, midX = image.width() / 2;
+            QVERIFY2(ink(0, midY) || ink(1, midY), name);
+            QVERIFY2(ink(image.width() - 1, midY) || ink(image.width() - 2, midY), name);
+            QVERIFY2(ink(midX, image.height() - 1) || ink(midX, image.height() - 2), name);
+            // The caption breaks the line and its ink reaches above and below it.
+            bool above = false, below = false;
+            for (int x = 2; x < image.width() - 2; ++x) {
+                if (ink(x, lineRow))
+                    continue;
+                for (int y = 0; y < lineRow; ++y)
+                    above = above || ink(x, y);
+                for (int y = lineRow + 1; y < contentsTop; ++y)
+                    below = below || ink(x, y);
+            }
+            QVERIFY2(above && below, name);
+        }
+    }
+
     void accessibleNamesAndDescriptions() {
         Session session;
         QVERIFY(session.start());
@@ -515,10 +762,27 @@ private slots:
                 expected = q(app::findControl(*buddy)->caption);
             else if (spec.kind != app::ControlKind::TextBox && spec.kind != app::ControlKind::ComboBox)
                 expected = q(spec.caption);
+            const std::map<app::ControlKind, QAccessible::Role> roles{
+                {app::ControlKind::ComboBox, QAccessible::ComboBox},
+                {app::ControlKind::Frame, QAccessible::Grouping},
+                {app::ControlKind::Button, QAccessible::Button},
+                {app::ControlKind::CheckBox, QAccessible::CheckBox},
+                {app::ControlKind::TextBox, QAccessible::EditableText},
+                {app::ControlKind::Label, QAccessible::StaticText}};
+            QVERIFY2(accessible->role() == roles.at(spec.kind), name.constData());
             if (spec.kind == app::ControlKind::Label && spec.caption.empty())
                 continue; // the condition label reads out its condition
             QVERIFY2(accessible->text(QAccessible::Name) == expected, name.constData());
         }
+        // The window reads as a window named by its caption.
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(session.window());
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QStringLiteral("Quillmarsh 1.0.0"));
+        // The account box's text field, a child of its own, carries the box's name too.
+        QAccessibleInterface* field =
+            QAccessible::queryAccessibleInterface(session.get<QComboBox>("account_Combo")->lineEdit());
+        QCOMPARE(field->role(), QAccessible::EditableText);
+        QCOMPARE(field->text(QAccessible::Name), QStringLiteral("対象アカウント"));
     }
 
     void escapedErrorEndsInput() {
