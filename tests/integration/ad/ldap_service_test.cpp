@@ -30,6 +30,8 @@ long errorNumber(const std::function<void()>& action, std::string* description =
     return 0;
 }
 
+const std::string kNoTicket = "Kerberos のチケットがないか、期限が切れています。kinit を実行してください。";
+
 std::unique_ptr<directory::User> bindUser(directory::Service& service, const std::string& account) {
     return directory::as<directory::User>(service.bind(directory::userPath(kDomain, account)));
 }
@@ -134,16 +136,29 @@ TEST_F(AdTest, PasswordResetMakesTheUserChangeItAtNextLogon) {
     EXPECT_FALSE(control().PasswordReset("expiring", Secret("Unused-123x")));
 }
 
-TEST_F(AdTest, APasswordThePolicyRefusesIsReportedWithTheServersReason) {
-    const auto before = dc.first("resetme", "pwdLastSet");
-    auto user = bindUser(service, "resetme");
+TEST_F(AdTest, APasswordThePolicyRefusesChangesNothingAtAll) {
+    const auto before = dc.first("refused", "pwdLastSet");
+    ASSERT_NE(before, "0");
+    auto user = bindUser(service, "refused");
+    user->setPassword(Secret("zq1"));
+    user->put("PasswordExpired", Value::int16(1));
     std::string description;
-    EXPECT_EQ(errorNumber([&] { user->setPassword(Secret("zq1")); }, &description), codes::kPasswordPolicy);
-    EXPECT_NE(description.find("0000052D"), std::string::npos) << description;
-    EXPECT_EQ(description.find("zq1"), std::string::npos) << "the password never appears in an error";
+    EXPECT_EQ(errorNumber([&] { user->setInfo(); }, &description), codes::kPasswordPolicy);
+    EXPECT_EQ(description, "パスワードがパスワードポリシーを満たしていません。 (LDAP 19 / 0000052D)");
     op.answers = {mb::kAnswerYes};
-    EXPECT_FALSE(control().PasswordReset("resetme", Secret("zq1")));
-    EXPECT_EQ(dc.first("resetme", "pwdLastSet"), before);
+    EXPECT_FALSE(control().PasswordReset("refused", Secret("zq1")));
+    // The must-change flag travelled with the refused password, so neither landed.
+    EXPECT_EQ(dc.first("refused", "pwdLastSet"), before);
+    std::string out;
+    EXPECT_EQ(dc.kinit("refused", dc.password("refused"), "FILE:" + dc.state() + "/cc.scratch", &out), 0) << out;
+}
+
+TEST_F(AdTest, APasswordWithoutSetInfoChangesNothing) {
+    const auto before = dc.first("refused", "pwdLastSet");
+    bindUser(service, "refused")->setPassword(Secret("Never-Sent-123x"));
+    EXPECT_EQ(dc.first("refused", "pwdLastSet"), before);
+    std::string out;
+    EXPECT_EQ(dc.kinit("refused", dc.password("refused"), "FILE:" + dc.state() + "/cc.scratch", &out), 0) << out;
 }
 
 TEST_F(AdTest, DescriptionIsWrittenAndCleared) {
@@ -290,7 +305,7 @@ TEST_F(AdTest, AMissingOrExpiringTicketIsAClearError) {
     {
         const TicketCache none("FILE:" + dc.state() + "/cc.none");
         EXPECT_EQ(errorNumber([&] { bindUser(service, "jdoe"); }, &description), codes::kLogonFailure);
-        EXPECT_EQ(description, "Kerberos ticket missing or expired: run kinit");
+        EXPECT_EQ(description, kNoTicket);
         EXPECT_EQ(control().Descriptioner("jdoe"), "");
     }
     const std::string shortLived = "FILE:" + dc.state() + "/cc.short";
@@ -300,7 +315,7 @@ TEST_F(AdTest, AMissingOrExpiringTicketIsAClearError) {
     {
         const TicketCache soon(shortLived);
         EXPECT_EQ(errorNumber([&] { bindUser(service, "jdoe"); }, &description), codes::kLogonFailure);
-        EXPECT_EQ(description, "Kerberos ticket missing or expired: run kinit");
+        EXPECT_EQ(description, kNoTicket);
     }
 }
 
