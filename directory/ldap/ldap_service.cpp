@@ -28,7 +28,10 @@ enum class Wanted { Any, User, Group };
 LdapService::LdapService() : m_cache(ConnectionCache::shared()) {}
 
 std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
-    const directory::ObjectPath parsed = directory::parsePathOrThrow(path);
+    const auto maybe = directory::parsePath(path);
+    if (!maybe)
+        throw directory::Error(directory::codes::kBadPathName, "パス " + std::string(path) + " は正しくありません。");
+    const directory::ObjectPath& parsed = *maybe;
     if (parsed.computer)
         throw directory::Error(directory::codes::kBadPathName,
                                "コンピューター単位のアカウントは LDAP では扱えません: " + std::string(path));
