@@ -86,7 +86,9 @@ TEST_F(FaultTest, TypingANameWhileTheControllerIsOutWaitsOnceAndTheFirstLookupAf
     };
     for (const auto& outage : outages) {
         SCOPED_TRACE(outage.name);
-        ldapdir::ConnectionCache cache(limits(10s));
+        auto timeouts = limits(10s);
+        timeouts.retry = 1500ms; // room for the controller to catch up with what queued meanwhile
+        ldapdir::ConnectionCache cache(timeouts);
         ldapdir::LdapService own(cache);
         fakes::FakeComputerSystem computer;
         computer.systems = {{"quill.test", "VM"}};
