@@ -3,9 +3,14 @@
 # (QUILL_DC_IP chooses another loopback address).
 # The controller is provisioned once into the build folder and restored from that copy on every
 # run; it is stopped when the suite ends, also when it fails. Clients see the controller's DNS
-# through a private mount namespace; the host's own /etc is never changed.
-#   tests/run-ad.sh BUILD-DIR
+# through a private mount namespace; the host's own /etc is never changed. Everything runs in a
+# network namespace of its own, where the fault tests drop the controller's packets with nftables.
+#   tests/run-ad.sh BUILD-DIR [CTEST-ARGUMENTS...]   e.g. -R MidWrite to run some of them
 set -euo pipefail
+
+if [[ -z ${QUILL_AD_OWN_NET:-} ]]; then
+    exec unshare --net -- env QUILL_AD_OWN_NET=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+fi
 
 build=$(readlink -f "${1:?usage: tests/run-ad.sh BUILD-DIR}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -22,5 +27,5 @@ export KRB5_CONFIG=$state/krb5.conf QUILL_AD_STATE=$state QUILL_AD_SCRIPT=$dc_sc
 export KRB5CCNAME=FILE:$state/cc.Administrator
 
 unshare -m --propagation private bash -c \
-    'mount --bind "$1" /etc/resolv.conf && exec ctest --test-dir "$2" -L ad --output-on-failure' \
-    bash "$state/resolv.conf" "$build"
+    'mount --bind "$1" /etc/resolv.conf && exec ctest --test-dir "$2" -L ad --output-on-failure "${@:3}"' \
+    bash "$state/resolv.conf" "$build" "${@:2}"

@@ -81,7 +81,7 @@ std::int64_t accountExpiresAfter(directory::CivilDate lastDay) {
     local.tm_isdst = -1; // let the C library decide whether summer time is in force that night
     const std::time_t start = std::mktime(&local);
     if (start == static_cast<std::time_t>(-1))
-        throw directory::Error(directory::codes::kBadParameter, "The date cannot be converted to a time");
+        throw directory::Error(directory::codes::kBadParameter, "日付を時刻に変換できません。");
     return (static_cast<std::int64_t>(start) + kEpochDifference) * kIntervalsPerSecond;
 }
 
@@ -145,7 +145,8 @@ void encodePassword(std::string_view utf8, std::string& out) {
     for (std::size_t i = 0; i < utf8.size();) {
         char32_t cp = 0;
         if (!nextCodePoint(utf8, i, cp))
-            throw directory::Error(directory::codes::kInvalidArg, "The password is not valid UTF-8 text");
+            throw directory::Error(directory::codes::kInvalidArg,
+                                   "パスワードが UTF-8 の文字列として正しくありません。");
         units += cp >= 0x10000 ? 2 : 1;
     }
     out.assign((units + 2) * 2, '\0');

@@ -1,9 +1,18 @@
 #include "connection.h"
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <openldap.h>
+#include <poll.h>
 #include <sasl/sasl.h>
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "ad_values.h"
 #include "directory/error.h"
@@ -30,10 +39,28 @@ int answerQuietly(LDAP*, unsigned, void*, void* prompts) {
     return LDAP_SUCCESS;
 }
 
-timeval toTimeval(std::chrono::seconds s) {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+timeval toTimeval(milliseconds limit) {
     timeval tv{};
-    tv.tv_sec = static_cast<time_t>(s.count());
+    tv.tv_sec = static_cast<time_t>(limit.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
     return tv;
+}
+
+int socketOf(LDAP* ld) {
+    ber_socket_t fd = -1;
+    if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS)
+        return -1;
+    return fd;
+}
+
+// An idle session has nothing to read: anything there is the end of the connection, a reset or
+// the server's notice of disconnection.
+bool peerGone(LDAP* ld) {
+    pollfd watch{socketOf(ld), POLLIN | POLLRDHUP, 0};
+    return watch.fd < 0 || poll(&watch, 1, 0) != 0;
 }
 
 std::string diagnostic(LDAP* ld) {
@@ -74,34 +101,94 @@ Modification::~Modification() {
             directory::secureZero(value);
 }
 
-Connection::Connection(std::string host, Timeouts timeouts) : m_host(std::move(host)), m_timeouts(timeouts) {
-    open();
+Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<AttemptCounts> counts)
+    : m_host(std::move(host)), m_timeouts(timeouts), m_counts(std::move(counts)) {
+    try {
+        open(m_timeouts.connect, false);
+    } catch (const LdapFailure& failure) {
+        if (isConnectionTrouble(failure.resultCode()))
+            noteFailure(false);
+        throw;
+    }
     readDomain();
 }
 
-void Connection::open() {
-    const SigpipeGuard quiet;
-    const std::string context = "Kerberos bind to " + m_host;
+int Connection::connectSocket(milliseconds limit, bool shortLimit) {
     const bool ipv6 = m_host.find(':') != m_host.rfind(':');
+    const auto colon = ipv6 ? std::string::npos : m_host.find(':');
+    const std::string name = m_host.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "389" : m_host.substr(colon + 1);
+    if (!shortLimit || m_addresses.empty()) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
+            m_addresses.clear();
+            for (const addrinfo* at = found; at; at = at->ai_next) {
+                Address address;
+                address.family = at->ai_family;
+                address.protocol = at->ai_protocol;
+                address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
+                std::memcpy(&address.address, at->ai_addr, address.length);
+                m_addresses.push_back(address);
+            }
+            freeaddrinfo(found);
+        }
+        if (m_addresses.empty())
+            throw LdapFailure(LDAP_SERVER_DOWN, m_host, "");
+    }
+    const auto deadline = Clock::now() + limit;
+    bool timedOut = false;
+    for (const Address& address : m_addresses) {
+        const int fd = socket(address.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, address.protocol);
+        if (fd < 0)
+            continue;
+        bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0;
+        if (!connected && errno == EINPROGRESS) {
+            const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+            pollfd watch{fd, POLLOUT, 0};
+            const int ready = poll(&watch, 1, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
+            int error = 0;
+            socklen_t size = sizeof error;
+            connected = ready > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            timedOut = timedOut || ready == 0;
+        }
+        // libldap reads and writes as on a blocking socket and keeps its own time limits.
+        if (connected && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+            return fd;
+        close(fd);
+        if (Clock::now() >= deadline)
+            break;
+    }
+    throw LdapFailure(timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, m_host, "");
+}
+
+void Connection::open(milliseconds limit, bool shortLimit) {
+    const SigpipeGuard quiet;
+    const std::string& context = m_host;
+    const bool ipv6 = m_host.find(':') != m_host.rfind(':');
+    // The URL names the host as given: with NOCANON it makes the service principal ldap/<host>.
     const std::string uri = "ldap://" + (ipv6 ? "[" + m_host + "]" : m_host);
+    const int fd = connectSocket(limit, shortLimit);
     LDAP* raw = nullptr;
-    int rc = ldap_initialize(&raw, uri.c_str());
-    if (rc != LDAP_SUCCESS)
+    int rc = ldap_init_fd(fd, LDAP_PROTO_TCP, uri.c_str(), &raw);
+    if (rc != LDAP_SUCCESS) {
+        close(fd);
         throw LdapFailure(rc, context, "");
+    }
     LdapHandle ld(raw, LdapUnbind());
 
     int version = LDAP_VERSION3;
-    timeval connectTimeout = toTimeval(m_timeouts.connect);
-    timeval operationTimeout = toTimeval(m_timeouts.operation);
+    timeval operationTimeout = toTimeval(m_timeouts.read);
     char secprops[] = "minssf=56";
     if (ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version) != LDAP_OPT_SUCCESS ||
         ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF) != LDAP_OPT_SUCCESS ||
-        ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &connectTimeout) != LDAP_OPT_SUCCESS ||
         ldap_set_option(raw, LDAP_OPT_TIMEOUT, &operationTimeout) != LDAP_OPT_SUCCESS ||
         // The service principal is ldap/<name as given>; a reverse lookup would break it.
         ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON) != LDAP_OPT_SUCCESS ||
         ldap_set_option(raw, LDAP_OPT_X_SASL_SECPROPS, secprops) != LDAP_OPT_SUCCESS)
-        throw LdapFailure(LDAP_PARAM_ERROR, context, "cannot set connection options");
+        throw LdapFailure(LDAP_PARAM_ERROR, context, "");
 
     // The asynchronous form, so the time-out holds for every round trip of the bind.
     // mechanism stays set between the steps: libldap reads it to tell a new bind from the next step.
@@ -114,45 +201,79 @@ void Connection::open() {
         reply.reset();
         if (rc != LDAP_SASL_BIND_IN_PROGRESS)
             break;
-        reply = next(raw, msgid, LDAP_MSG_ALL, context);
+        reply = next(raw, msgid, LDAP_MSG_ALL, limit);
     }
     if (rc != LDAP_SUCCESS)
         throw LdapFailure(rc, context, diagnostic(raw));
 
     ber_len_t ssf = 0; // libldap writes a ber_len_t here
     if (ldap_get_option(raw, LDAP_OPT_X_SASL_SSF, &ssf) != LDAP_OPT_SUCCESS || ssf < kMinimumSsf)
-        throw LdapFailure(LDAP_STRONG_AUTH_REQUIRED, context, "the session is not encrypted");
+        throw LdapFailure(LDAP_STRONG_AUTH_REQUIRED, context, "");
     m_ld = std::move(ld);
 }
 
-LdapHandle Connection::handle() {
-    if (!m_ld)
-        open();
+LdapHandle Connection::handle(bool& fresh) {
+    if (m_ld && peerGone(m_ld.get()))
+        drop(m_ld);
+    fresh = !m_ld;
+    if (!m_ld) {
+        const bool shortLimit = failedRecently();
+        open(shortLimit ? std::min(m_timeouts.retry, m_timeouts.connect) : m_timeouts.connect, shortLimit);
+    }
     return m_ld;
+}
+
+void Connection::drop(const LdapHandle& ld) noexcept {
+    if (!ld)
+        return;
+    // A reset rather than an orderly close: the kernel would otherwise keep sending a request the
+    // server has not yet received, and it could land after its outcome was decided here.
+    const int fd = socketOf(ld.get());
+    if (fd >= 0) {
+        const linger now{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    if (m_ld == ld)
+        m_ld.reset();
+}
+
+bool Connection::failedRecently() const {
+    return m_failedAt && Clock::now() - *m_failedAt < m_timeouts.remember;
+}
+
+void Connection::noteFailure(bool shortLimit) {
+    m_failedAt = Clock::now();
+    if (m_counts)
+        ++(shortLimit ? m_counts->failedShort : m_counts->failed);
 }
 
 template <class Op> void Connection::withReconnect(Op&& op, const bool* mayRetry) {
     const SigpipeGuard quiet;
     for (int attempt = 0;; ++attempt) {
-        const bool fresh = !m_ld;
-        const LdapHandle ld = handle();
+        const bool shortLimit = failedRecently();
+        bool fresh = true;
+        LdapHandle ld;
         try {
-            op(ld.get());
+            ld = handle(fresh);
+            op(ld.get(), shortLimit ? std::min(m_timeouts.retry, m_timeouts.read) : m_timeouts.read);
+            m_failedAt.reset();
             return;
         } catch (const LdapFailure& failure) {
-            if (!isConnectionLoss(failure.resultCode()) && failure.resultCode() != LDAP_TIMEOUT)
+            if (!isConnectionTrouble(failure.resultCode()))
                 throw;
             // Whatever state the session is in, it is of no further use.
-            if (m_ld == ld)
-                m_ld.reset();
-            if (fresh || attempt > 0 || failure.resultCode() == LDAP_TIMEOUT || (mayRetry && !*mayRetry))
+            drop(ld);
+            if (fresh || attempt > 0 || failure.resultCode() == LDAP_TIMEOUT || (mayRetry && !*mayRetry)) {
+                noteFailure(shortLimit);
                 throw;
+            }
         }
     }
 }
 
-MessagePtr Connection::next(LDAP* ld, int msgid, int all, const std::string& context) {
-    timeval wait = toTimeval(m_timeouts.operation);
+MessagePtr Connection::next(LDAP* ld, int msgid, int all, milliseconds limit) {
+    const std::string& context = m_host;
+    timeval wait = toTimeval(limit);
     LDAPMessage* raw = nullptr;
     const int type = ldap_result(ld, msgid, all, &wait, &raw);
     MessagePtr message(raw);
@@ -165,8 +286,9 @@ MessagePtr Connection::next(LDAP* ld, int msgid, int all, const std::string& con
     return message;
 }
 
-void Connection::awaitSuccess(LDAP* ld, int msgid, const std::string& context) {
-    const MessagePtr message = next(ld, msgid, LDAP_MSG_ALL, context);
+void Connection::awaitSuccess(LDAP* ld, int msgid, milliseconds limit) {
+    const std::string& context = m_host;
+    const MessagePtr message = next(ld, msgid, LDAP_MSG_ALL, limit);
     int code = LDAP_OTHER;
     char* rawText = nullptr;
     const int rc = ldap_parse_result(ld, message.get(), &code, nullptr, &rawText, nullptr, nullptr, 0);
@@ -179,7 +301,7 @@ void Connection::awaitSuccess(LDAP* ld, int msgid, const std::string& context) {
 
 void Connection::search(const std::string& base, int scope, const std::string& filter,
                         const std::vector<std::string>& attributes, const EntryVisitor& visit, int pageSize) {
-    const std::string context = "Search " + (base.empty() ? std::string("root DSE") : base) + " for " + filter;
+    const std::string& context = m_host;
     std::vector<char*> names;
     names.reserve(attributes.size() + 1);
     for (const auto& name : attributes)
@@ -189,7 +311,7 @@ void Connection::search(const std::string& base, int scope, const std::string& f
     // A search that has already handed out entries is not restarted: that would repeat them.
     bool mayRetry = true;
     withReconnect(
-        [&](LDAP* ld) {
+        [&](LDAP* ld, milliseconds limit) {
             std::string cookie;
             do {
                 ControlPtr page;
@@ -204,16 +326,16 @@ void Connection::search(const std::string& base, int scope, const std::string& f
                         throw LdapFailure(rc, context, "");
                     controls[0] = raw;
                 }
-                timeval limit = toTimeval(m_timeouts.operation);
+                timeval serverLimit = toTimeval(limit);
                 int msgid = -1;
                 const int rc = ldap_search_ext(ld, base.c_str(), scope, filter.c_str(), names.data(), 0, controls,
-                                               nullptr, &limit, LDAP_NO_LIMIT, &msgid);
+                                               nullptr, &serverLimit, LDAP_NO_LIMIT, &msgid);
                 if (rc != LDAP_SUCCESS)
                     throw LdapFailure(rc, context, diagnostic(ld));
                 PendingRequest pending(ld, msgid);
                 cookie.clear();
                 for (;;) {
-                    const MessagePtr message = next(ld, msgid, LDAP_MSG_ONE, context);
+                    const MessagePtr message = next(ld, msgid, LDAP_MSG_ONE, limit);
                     const int type = ldap_msgtype(message.get());
                     if (type == LDAP_RES_SEARCH_ENTRY) {
                         mayRetry = false;
@@ -262,8 +384,8 @@ std::optional<Entry> Connection::findOne(const std::string& base, int scope, con
     return found;
 }
 
-void Connection::modify(const std::string& dn, const std::vector<Modification>& changes) {
-    const std::string context = "Modify " + dn;
+void Connection::modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds) {
+    const SigpipeGuard quiet;
     // The request points into the changes themselves, so no copy of a password is made here.
     std::vector<std::vector<berval>> values(changes.size());
     std::vector<std::vector<berval*>> valuePointers(changes.size());
@@ -283,21 +405,96 @@ void Connection::modify(const std::string& dn, const std::vector<Modification>& 
     }
     list.push_back(nullptr);
 
-    withReconnect([&](LDAP* ld) {
+    for (int sent = 0;; ++sent) {
+        if (sendModify(dn, list.data()) == LDAP_SUCCESS) {
+            Held held = Held::Yes;
+            try {
+                held = holds(true);
+            } catch (const LdapFailure& failure) {
+                if (!isConnectionTrouble(failure.resultCode()))
+                    throw;
+                // Nothing more to learn now: the server's own answer stands.
+            }
+            if (held != Held::Yes)
+                throw directory::Error(directory::codes::kFail,
+                                       "ドメインコントローラーは変更を受け付けましたが、反映されていません。");
+            return;
+        }
+        switch (settle(holds)) {
+        case Held::Yes:
+            return;
+        case Held::Conflict:
+            throw directory::Error(directory::codes::kFail,
+                                   "他の操作で変更されたため、変更できませんでした。もう一度やり直してください。");
+        case Held::No:
+            if (sent > 0)
+                throw directory::Error(directory::codes::kFail, "変更はドメインコントローラーに反映されませんでした。");
+            break; // the request never took effect: send it once more
+        }
+    }
+}
+
+int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
+    for (int attempt = 0;; ++attempt) {
+        bool fresh = true;
+        LdapHandle ld;
+        try {
+            ld = handle(fresh);
+        } catch (const LdapFailure& failure) {
+            if (isConnectionTrouble(failure.resultCode()))
+                noteFailure(false);
+            throw;
+        }
         int msgid = -1;
-        const int rc = ldap_modify_ext(ld, dn.c_str(), list.data(), nullptr, nullptr, &msgid);
-        if (rc != LDAP_SUCCESS)
-            throw LdapFailure(rc, context, diagnostic(ld));
-        awaitSuccess(ld, msgid, context);
-    });
+        const int rc = ldap_modify_ext(ld.get(), dn.c_str(), mods, nullptr, nullptr, &msgid);
+        if (rc != LDAP_SUCCESS) {
+            if (!isConnectionTrouble(rc))
+                throw LdapFailure(rc, m_host, diagnostic(ld.get()));
+            drop(ld);
+            // The request did not leave, so a session that had dropped unnoticed is reopened once.
+            if (fresh || attempt > 0) {
+                noteFailure(false);
+                throw LdapFailure(rc, m_host, "");
+            }
+            continue;
+        }
+        try {
+            awaitSuccess(ld.get(), msgid, m_timeouts.write);
+            m_failedAt.reset();
+            return LDAP_SUCCESS;
+        } catch (const LdapFailure& failure) {
+            if (!isConnectionTrouble(failure.resultCode()))
+                throw;
+            drop(ld);
+            noteFailure(false);
+            return failure.resultCode();
+        }
+    }
+}
+
+Held Connection::settle(const HoldsCheck& holds) {
+    const auto deadline = Clock::now() + m_timeouts.write;
+    for (;;) {
+        try {
+            return holds(false);
+        } catch (const LdapFailure& failure) {
+            if (!isConnectionTrouble(failure.resultCode()))
+                throw;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline)
+            throw directory::Error(directory::codes::kTimeout,
+                                   "ドメインコントローラー " + m_host +
+                                       " の応答が途絶えたため、変更が反映されたか確認できません。");
+        std::this_thread::sleep_for(std::min<Clock::duration>(m_timeouts.retry, deadline - now));
+    }
 }
 
 void Connection::requireSealed() {
-    withReconnect([&](LDAP* ld) {
+    withReconnect([&](LDAP* ld, milliseconds) {
         ber_len_t ssf = 0; // libldap writes a ber_len_t here
         if (ldap_get_option(ld, LDAP_OPT_X_SASL_SSF, &ssf) != LDAP_OPT_SUCCESS || ssf < kMinimumSsf)
-            throw LdapFailure(LDAP_STRONG_AUTH_REQUIRED, "Password change on " + m_host,
-                              "the session is not encrypted");
+            throw LdapFailure(LDAP_STRONG_AUTH_REQUIRED, m_host, "");
     });
 }
 
@@ -309,7 +506,8 @@ void Connection::readDomain() {
         for (const auto& capability : root->all("supportedCapabilities"))
             activeDirectory = activeDirectory || capability == kActiveDirectoryCapability;
     if (!activeDirectory || !root->first("defaultNamingContext") || !root->first("configurationNamingContext"))
-        throw directory::Error(directory::codes::kNotFound, m_host + " is no Active Directory domain controller");
+        throw directory::Error(directory::codes::kNotFound,
+                               m_host + " は Active Directory のドメインコントローラーではありません。");
     m_domain.defaultNamingContext = *root->first("defaultNamingContext");
     m_domain.configurationNamingContext = *root->first("configurationNamingContext");
 
@@ -326,7 +524,7 @@ void Connection::readDomain() {
         m_domain.sid = head->first("objectSid").value_or("");
     if (m_domain.netbiosName.empty() || m_domain.sid.empty())
         throw directory::Error(directory::codes::kNotFound,
-                               m_host + " did not say which domain it serves (NetBIOS name or domain SID missing)");
+                               m_host + " からドメインの NetBIOS 名または SID を取得できません。");
 }
 
 } // namespace ldapdir

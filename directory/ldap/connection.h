@@ -1,7 +1,10 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,10 +37,33 @@ struct Modification {
     ~Modification();
 };
 
-// Time limits, so that an unreachable or hung domain controller never blocks the caller longer.
+// Time limits, so that an unreachable or hung domain controller never holds the window long.
 struct Timeouts {
-    std::chrono::seconds connect{10};
-    std::chrono::seconds operation{30};
+    std::chrono::milliseconds connect{5000}; // connecting, and each round trip of the Kerberos bind
+    std::chrono::milliseconds read{5000};    // each answer to a search
+    // The answer to a write; as long again to learn from the server what became of a write whose
+    // answer was lost.
+    std::chrono::milliseconds write{30000};
+    // After the controller failed to answer, it is taken as still failing for this long: reads
+    // then get only the short limit below, so that typing a name does not wait at every key, and
+    // the first read after the controller is back still succeeds.
+    std::chrono::milliseconds remember{30000};
+    std::chrono::milliseconds retry{500};
+};
+
+// How the connections of one cache spent their attempts (for tests and diagnostics).
+struct AttemptCounts {
+    int discoveries = 0; // looking up which controller serves a target
+    int failed = 0;      // attempts that ran into a full limit or a broken connection
+    int failedShort = 0; // attempts with the short limit, while a failure was remembered
+    int remembered = 0;  // lookups refused at once because the target failed moments ago
+};
+
+// What the server holds after a write, as read back from it.
+enum class Held {
+    Yes,      // the change is there
+    No,       // it is not, and the request can be sent again as it was
+    Conflict, // neither: someone else changed the entry meanwhile
 };
 
 // An LDAP connection to one domain controller, bound with the user's Kerberos ticket (SASL
@@ -47,11 +73,14 @@ struct Timeouts {
 class Connection {
 public:
     using EntryVisitor = std::function<void(const Entry&)>;
+    // Reads the entry back and says whether it holds a write. answered: the server said the write
+    // succeeded (so what cannot be read back, such as a password, may be taken as done).
+    using HoldsCheck = std::function<Held(bool answered)>;
 
     // Connects and binds to host (a DNS name, "name:port" or an address), then reads the domain's
     // naming contexts. Throws directory::Error: unreachable, authentication refused, not sealed,
-    // or not an Active Directory domain controller.
-    Connection(std::string host, Timeouts timeouts = {});
+    // or not an Active Directory domain controller. counts, when given, is kept up to date.
+    Connection(std::string host, Timeouts timeouts = {}, std::shared_ptr<AttemptCounts> counts = nullptr);
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -65,27 +94,59 @@ public:
     // The first entry a search finds, if any.
     std::optional<Entry> findOne(const std::string& base, int scope, const std::string& filter,
                                  const std::vector<std::string>& attributes);
-    // One modify request with all changes, applied by the server atomically.
-    void modify(const std::string& dn, const std::vector<Modification>& changes);
+    // One modify request with all changes, applied by the server atomically, and never replayed
+    // blindly. When its answer is lost (the connection broke, or no answer within the write limit)
+    // holds reads the entry back, on a new connection as soon as the controller answers again, and
+    // the request is sent once more only when the server does not hold it. After a success answer
+    // holds confirms the change. Throws directory::Error when the server refused the change, does
+    // not hold it, or stayed out of reach so long that what became of it is unknown.
+    void modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds);
 
     // Throws unless the session is sealed strongly enough to carry a password.
     void requireSealed();
 
 private:
-    void open();
-    LdapHandle handle();
-    // Runs op(handle), reopening once when an open connection turns out to have dropped, as long
-    // as *mayRetry (when given) still holds.
+    // One address the controller's name resolved to.
+    struct Address {
+        int family = 0;
+        int protocol = 0;
+        sockaddr_storage address{};
+        socklen_t length = 0;
+    };
+
+    // Opens the session with limit for the connect and each round trip of the bind. The name is
+    // looked up again unless shortLimit: then the addresses it had last time serve, so a dead name
+    // server (often the controller itself) adds no wait of its own.
+    void open(std::chrono::milliseconds limit, bool shortLimit);
+    // A connected socket to one of the controller's addresses, within limit.
+    int connectSocket(std::chrono::milliseconds limit, bool shortLimit);
+    // The open session; fresh tells whether it was opened just now.
+    LdapHandle handle(bool& fresh);
+    // Closes the session with a reset, so that nothing still queued for the server reaches it later.
+    void drop(const LdapHandle& ld) noexcept;
+    bool failedRecently() const;
+    void noteFailure(bool shortLimit);
+    // Runs op(handle, read limit), reopening once when an open connection turns out to have
+    // dropped, as long as *mayRetry (when given) still holds.
     template <class Op> void withReconnect(Op&& op, const bool* mayRetry = nullptr);
+    // Sends one modify and waits for its answer: LDAP_SUCCESS, or the libldap code of a connection
+    // that failed after the request may have left. Throws the server's refusal, and any failure
+    // before the request left.
+    int sendModify(const std::string& dn, LDAPMod** mods);
+    // What the server holds after a lost answer, asked until the write limit has passed.
+    Held settle(const HoldsCheck& holds);
     // Waits for the final result of msgid and throws unless it is success.
-    void awaitSuccess(LDAP* ld, int msgid, const std::string& context);
+    void awaitSuccess(LDAP* ld, int msgid, std::chrono::milliseconds limit);
     // Waits for the next message of msgid.
-    MessagePtr next(LDAP* ld, int msgid, int all, const std::string& context);
+    MessagePtr next(LDAP* ld, int msgid, int all, std::chrono::milliseconds limit);
     void readDomain();
 
     std::string m_host;
     Timeouts m_timeouts;
+    std::shared_ptr<AttemptCounts> m_counts;
+    std::vector<Address> m_addresses;
     LdapHandle m_ld;
+    std::optional<std::chrono::steady_clock::time_point> m_failedAt;
     DomainInfo m_domain;
 };
 

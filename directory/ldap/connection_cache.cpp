@@ -40,26 +40,48 @@ void ConnectionCache::clear() {
     const std::lock_guard lock(m_mutex);
     m_byTarget.clear();
     m_byHost.clear();
+    m_failedTargets.clear();
+}
+
+AttemptCounts ConnectionCache::counts() const {
+    const std::lock_guard lock(m_mutex);
+    return *m_counts;
 }
 
 std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, const KerberosTicket& ticket) {
     const std::string name = dnsName(target);
     if (name.empty())
-        throw directory::Error(directory::codes::kBadPathName, "No domain was named");
+        throw directory::Error(directory::codes::kBadPathName, "ドメインが指定されていません。");
     const std::lock_guard lock(m_mutex);
     const std::string key = ticket.principal() + '\n' + name;
     if (const auto found = m_byTarget.find(key); found != m_byTarget.end())
         return found->second;
-    auto connection = resolve(name, ticket);
-    m_byTarget[key] = connection;
-    return connection;
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto failed = m_failedTargets.find(key); failed != m_failedTargets.end()) {
+        if (now - failed->second.at < m_timeouts.remember) {
+            ++m_counts->remembered;
+            throw failed->second.error;
+        }
+        m_failedTargets.erase(failed);
+    }
+    try {
+        ++m_counts->discoveries;
+        auto connection = resolve(name, ticket);
+        m_byTarget[key] = connection;
+        return connection;
+    } catch (const directory::Error& error) {
+        // Only "cannot be reached": a refusal is fast to learn again, and may be mended at once.
+        if (error.number() == directory::codes::kServerUnavailable || error.number() == directory::codes::kTimeout)
+            m_failedTargets.insert_or_assign(key, Failure{now, error});
+        throw;
+    }
 }
 
 std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, const KerberosTicket& ticket) {
     const std::string key = ticket.principal() + '\n' + lower(host);
     if (const auto found = m_byHost.find(key); found != m_byHost.end())
         return found->second;
-    auto connection = std::make_shared<Connection>(host, m_timeouts);
+    auto connection = std::make_shared<Connection>(host, m_timeouts, m_counts);
     m_byHost[key] = connection;
     return connection;
 }
@@ -82,7 +104,7 @@ std::shared_ptr<Connection> ConnectionCache::connectAny(const std::vector<std::s
     }
     if (last)
         throw *last;
-    throw directory::Error(directory::codes::kServerUnavailable, "No domain controller was found");
+    throw directory::Error(directory::codes::kServerUnavailable, "ドメインコントローラーが見つかりません。");
 }
 
 std::shared_ptr<Connection> ConnectionCache::byNetbiosName(const std::string& name, const KerberosTicket& ticket) {
@@ -143,7 +165,7 @@ std::shared_ptr<Connection> ConnectionCache::resolve(const std::string& name, co
     if (failure)
         throw *failure;
     throw directory::Error(directory::codes::kServerUnavailable,
-                           "No Active Directory domain or domain controller named " + name + " was found");
+                           "Active Directory のドメインまたはドメインコントローラー " + name + " が見つかりません。");
 }
 
 } // namespace ldapdir

@@ -1,23 +1,28 @@
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "connection.h"
+#include "directory/error.h"
 #include "kerberos_ticket.h"
 
 namespace ldapdir {
 
 // The process-wide set of open domain controller connections, one per controller and Kerberos
 // principal (a different ticket never reuses another user's session), and which controller serves
-// which target name.
+// which target name. A target that could not be reached is remembered as such for a short while
+// (Timeouts::remember), so that looking up one account after another does not wait every time.
 class ConnectionCache {
 public:
-    explicit ConnectionCache(Timeouts timeouts = {}) : m_timeouts(timeouts) {}
+    explicit ConnectionCache(Timeouts timeouts = {})
+        : m_timeouts(timeouts), m_counts(std::make_shared<AttemptCounts>()) {}
 
     // The cache every LdapService shares.
     static ConnectionCache& shared();
@@ -26,8 +31,11 @@ public:
     // domain controller's host name. Throws directory::Error when none can be found or reached.
     std::shared_ptr<Connection> forTarget(std::string_view target, const KerberosTicket& ticket);
 
-    // Closes every connection.
+    // Closes every connection and forgets every failure.
     void clear();
+
+    // How the connections of this cache spent their attempts so far.
+    AttemptCounts counts() const;
 
 private:
     std::shared_ptr<Connection> resolve(const std::string& name, const KerberosTicket& ticket);
@@ -35,8 +43,15 @@ private:
     std::shared_ptr<Connection> connectAny(const std::vector<std::string>& hosts, const KerberosTicket& ticket);
     std::shared_ptr<Connection> byNetbiosName(const std::string& name, const KerberosTicket& ticket);
 
+    struct Failure {
+        std::chrono::steady_clock::time_point at;
+        directory::Error error;
+    };
+
     Timeouts m_timeouts;
-    std::mutex m_mutex;
+    std::shared_ptr<AttemptCounts> m_counts;
+    mutable std::mutex m_mutex;
+    std::map<std::string, Failure> m_failedTargets;
     std::map<std::string, std::shared_ptr<Connection>> m_byHost;
     std::map<std::string, std::shared_ptr<Connection>> m_byTarget;
 };

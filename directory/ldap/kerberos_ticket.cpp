@@ -16,7 +16,8 @@ namespace ldapdir {
 namespace {
 
 [[noreturn]] void missing() {
-    throw directory::Error(directory::codes::kLogonFailure, "Kerberos ticket missing or expired: run kinit");
+    throw directory::Error(directory::codes::kLogonFailure,
+                           "Kerberos のチケットがないか、期限が切れています。kinit を実行してください。");
 }
 
 struct ContextFree {

@@ -8,8 +8,8 @@ namespace ldapdir {
 // The user's ticket-granting ticket in the default credential cache (KRB5CCNAME).
 class KerberosTicket {
 public:
-    // The ticket that binds will use. Throws directory::Error ("Kerberos ticket missing or expired:
-    // run kinit") when there is none, or when it ends within minimumLife.
+    // The ticket that binds will use. Throws directory::Error (the ticket is missing or expired: run
+    // kinit) when there is none, or when it ends within minimumLife.
     static KerberosTicket current(std::chrono::seconds minimumLife = std::chrono::minutes(5));
 
     // The client principal, e.g. jdoe@QUILL.TEST.

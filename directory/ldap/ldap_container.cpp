@@ -30,7 +30,7 @@ std::string LdapContainer::adsPath() {
 void LdapContainer::put(std::string_view property, const directory::Value& value) {
     if (!is(property, "Filter"))
         throw directory::Error(directory::codes::kPropertyNotSupported,
-                               "The property " + std::string(property) + " is not supported on a domain");
+                               "ドメインのプロパティ " + std::string(property) + " は扱えません。");
     bool users = false;
     bool groups = false;
     for (const auto& item : value.asArray()) {

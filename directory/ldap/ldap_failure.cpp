@@ -2,42 +2,72 @@
 
 #include <ldap.h>
 
+#include <cctype>
+
 namespace ldapdir {
 
 namespace {
 
-std::string describe(int resultCode, std::string_view context, std::string_view diagnostic) {
-    std::string text(context);
-    text += ": ";
+// Active Directory starts its diagnostics with the Windows error code in eight hex digits.
+std::string_view windowsCode(std::string_view diagnostic) {
+    if (diagnostic.size() < 8)
+        return {};
+    for (std::size_t i = 0; i < 8; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(diagnostic[i])))
+            return {};
+    return diagnostic.substr(0, 8);
+}
+
+bool isPasswordPolicy(std::string_view diagnostic) {
+    const std::string_view code = windowsCode(diagnostic);
+    return code == "0000052D" || code == "0000052d";
+}
+
+std::string describe(int resultCode, std::string_view host, std::string_view diagnostic) {
+    std::string text;
     switch (resultCode) {
     case LDAP_SERVER_DOWN:
     case LDAP_CONNECT_ERROR:
-        text += "the domain controller cannot be reached";
+        text = "ドメインコントローラー " + std::string(host) + " に接続できません。";
         break;
     case LDAP_TIMEOUT:
-        text += "the domain controller did not answer in time";
+        text = "ドメインコントローラー " + std::string(host) + " から応答がありません。";
         break;
     case LDAP_INSUFFICIENT_ACCESS:
-        text += "access is denied";
+        text = "アクセスが拒否されました。";
+        break;
+    case LDAP_NO_SUCH_OBJECT:
+        text = "対象のオブジェクトがありません。";
+        break;
+    case LDAP_INVALID_CREDENTIALS:
+    case LDAP_AUTH_UNKNOWN:
+    case LDAP_LOCAL_ERROR:
+        text = "Kerberos 認証に失敗しました。kinit でチケットを取り直してください。";
+        break;
+    case LDAP_STRONG_AUTH_REQUIRED:
+        text = "ドメインコントローラー " + std::string(host) + " と暗号化された接続を確立できません。";
         break;
     default:
-        text += ldap_err2string(resultCode);
+        text = isPasswordPolicy(diagnostic) ? "パスワードがパスワードポリシーを満たしていません。"
+                                            : "ドメインコントローラーが要求を拒否しました。";
         break;
     }
-    while (!diagnostic.empty() && (diagnostic.back() == '\n' || diagnostic.back() == '\r' || diagnostic.back() == ' '))
-        diagnostic.remove_suffix(1);
-    if (!diagnostic.empty()) {
-        text += " (";
-        text += diagnostic;
-        text += ')';
+    // Negative codes are libldap's own, which the text above already says all of.
+    if (resultCode < 0)
+        return text;
+    text += " (LDAP " + std::to_string(resultCode);
+    if (const std::string_view code = windowsCode(diagnostic); !code.empty()) {
+        text += " / ";
+        text += code;
     }
+    text += ')';
     return text;
 }
 
 } // namespace
 
-LdapFailure::LdapFailure(int resultCode, std::string_view context, std::string_view diagnostic)
-    : directory::Error(numberFor(resultCode, diagnostic), describe(resultCode, context, diagnostic)),
+LdapFailure::LdapFailure(int resultCode, std::string_view host, std::string_view diagnostic)
+    : directory::Error(numberFor(resultCode, diagnostic), describe(resultCode, host, diagnostic)),
       m_resultCode(resultCode) {}
 
 long LdapFailure::numberFor(int resultCode, std::string_view diagnostic) noexcept {
@@ -59,10 +89,7 @@ long LdapFailure::numberFor(int resultCode, std::string_view diagnostic) noexcep
         return kLogonFailure;
     case LDAP_CONSTRAINT_VIOLATION:
     case LDAP_UNWILLING_TO_PERFORM:
-        // 0x52D (ERROR_PASSWORD_RESTRICTION) is how the server says the password policy refused it.
-        if (diagnostic.substr(0, 8) == "0000052D" || diagnostic.substr(0, 8) == "0000052d")
-            return kPasswordPolicy;
-        return kFail;
+        return isPasswordPolicy(diagnostic) ? kPasswordPolicy : kFail;
     default:
         return kFail;
     }
@@ -70,6 +97,10 @@ long LdapFailure::numberFor(int resultCode, std::string_view diagnostic) noexcep
 
 bool isConnectionLoss(int resultCode) noexcept {
     return resultCode == LDAP_SERVER_DOWN || resultCode == LDAP_CONNECT_ERROR;
+}
+
+bool isConnectionTrouble(int resultCode) noexcept {
+    return isConnectionLoss(resultCode) || resultCode == LDAP_TIMEOUT;
 }
 
 } // namespace ldapdir

@@ -11,9 +11,9 @@ namespace ldapdir {
 // LDAP result code for callers that give some codes their own meaning.
 class LdapFailure : public directory::Error {
 public:
-    // context says what was being done, e.g. "Modify CN=jdoe,CN=Users,DC=quill,DC=test";
-    // diagnostic is the server's own text, shown as it came.
-    LdapFailure(int resultCode, std::string_view context, std::string_view diagnostic);
+    // host is the domain controller that was asked; diagnostic is the server's own text, of which
+    // only its leading Windows error code (e.g. 0000052D) is shown.
+    LdapFailure(int resultCode, std::string_view host, std::string_view diagnostic);
 
     int resultCode() const noexcept { return m_resultCode; }
 
@@ -24,7 +24,9 @@ private:
     int m_resultCode;
 };
 
-// The connection is gone (server down, reset, time-out): the operation may be retried on a new one.
+// The connection is gone (server down, reset): the operation may be retried on a new one.
 bool isConnectionLoss(int resultCode) noexcept;
+// Gone, or silent for longer than the limit: the server may or may not have acted on a request.
+bool isConnectionTrouble(int resultCode) noexcept;
 
 } // namespace ldapdir

@@ -3,6 +3,7 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include "ad_values.h"
 #include "ldap_failure.h"
 
 namespace ldapdir {
@@ -21,7 +22,7 @@ void LdapGroup::put(std::string_view property, const directory::Value& value) {
         return;
     }
     throw directory::Error(directory::codes::kPropertyNotSupported,
-                           "The property " + std::string(property) + " is not supported on a group");
+                           "グループのプロパティ " + std::string(property) + " は扱えません。");
 }
 
 void LdapGroup::setInfo() {
@@ -32,7 +33,13 @@ void LdapGroup::setInfo() {
         changes.emplace_back(LDAP_MOD_REPLACE, "description", std::vector<std::string>{});
     else
         changes.emplace_back(LDAP_MOD_REPLACE, "description", std::vector<std::string>{*m_pendingDescription});
-    connection().modify(distinguishedName(), changes);
+    const std::string wanted = *m_pendingDescription;
+    connection().modify(distinguishedName(), changes, [&](bool) {
+        const auto now = connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"description"});
+        if (!now)
+            throw directory::Error(directory::codes::kNoSuchGroup, "グループ " + name() + " は存在しません。");
+        return now->first("description").value_or("") == wanted ? Held::Yes : Held::No;
+    });
     m_pendingDescription.reset();
 }
 
@@ -52,16 +59,23 @@ void LdapGroup::changeMember(const std::string& memberPath, bool adding) {
     const std::string member = m_resolveMember(memberPath);
     std::vector<Modification> changes;
     changes.emplace_back(adding ? LDAP_MOD_ADD : LDAP_MOD_DELETE, "member", std::vector<std::string>{member});
+    // The group lists the member or not: a base search for exactly that value says which.
+    const std::string filter = "(member=" + escapeFilterValue(member) + ")";
+    const auto holds = [&](bool) {
+        const bool listed =
+            connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, filter, {"sAMAccountName"}).has_value();
+        return listed == adding ? Held::Yes : Held::No;
+    };
     try {
-        connection().modify(distinguishedName(), changes);
+        connection().modify(distinguishedName(), changes, holds);
     } catch (const LdapFailure& failure) {
         const int code = failure.resultCode();
         if (adding && (code == LDAP_TYPE_OR_VALUE_EXISTS || code == LDAP_ALREADY_EXISTS))
-            throw directory::Error(directory::codes::kMemberInGroup, memberPath + " is already a member of " + name() +
-                                                                         " (" + failure.description() + ")");
+            throw directory::Error(directory::codes::kMemberInGroup,
+                                   memberPath + " は既にグループ " + name() + " のメンバーです。");
         if (!adding && (code == LDAP_NO_SUCH_ATTRIBUTE || code == LDAP_UNWILLING_TO_PERFORM))
             throw directory::Error(directory::codes::kMemberNotInGroup,
-                                   memberPath + " is not a member of " + name() + " (" + failure.description() + ")");
+                                   memberPath + " はグループ " + name() + " のメンバーではありません。");
         throw;
     }
 }

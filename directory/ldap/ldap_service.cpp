@@ -28,10 +28,13 @@ enum class Wanted { Any, User, Group };
 LdapService::LdapService() : m_cache(ConnectionCache::shared()) {}
 
 std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
-    const directory::ObjectPath parsed = directory::parsePathOrThrow(path);
+    const auto maybe = directory::parsePath(path);
+    if (!maybe)
+        throw directory::Error(directory::codes::kBadPathName, "パス " + std::string(path) + " は正しくありません。");
+    const directory::ObjectPath& parsed = *maybe;
     if (parsed.computer)
         throw directory::Error(directory::codes::kBadPathName,
-                               "The accounts of a single computer cannot be reached over LDAP: " + std::string(path));
+                               "コンピューター単位のアカウントは LDAP では扱えません: " + std::string(path));
 
     const KerberosTicket ticket = KerberosTicket::current();
     const auto connection = m_cache.forTarget(parsed.target, ticket);
@@ -40,7 +43,7 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     if (parsed.isContainer()) {
         if (!parsed.className.empty() && !is(parsed.className, "Domain"))
             throw directory::Error(directory::codes::kUnknownObject,
-                                   "No " + parsed.className + " named " + parsed.target + " exists");
+                                   parsed.target + " という " + parsed.className + " はありません。");
         return std::make_unique<LdapContainer>(connection, std::move(resolver));
     }
 
@@ -51,7 +54,7 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
         wanted = Wanted::Group;
     else if (!parsed.className.empty())
         throw directory::Error(directory::codes::kUnknownObject,
-                               "Objects of class " + parsed.className + " are not served: " + std::string(path));
+                               "クラス " + parsed.className + " のオブジェクトは扱えません: " + std::string(path));
 
     // sAMAccountName is unique in the domain and indexed; the kind is told from sAMAccountType.
     std::vector<std::string> attributes = LdapUser::attributes();
@@ -65,16 +68,16 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
         return std::make_unique<LdapGroup>(connection, std::move(*entry), std::move(resolver));
     if (wanted == Wanted::Group)
         throw directory::Error(directory::codes::kNoSuchGroup,
-                               "The group " + *parsed.name + " does not exist in " + parsed.target);
+                               "グループ " + *parsed.name + " は " + parsed.target + " にありません。");
     throw directory::Error(directory::codes::kNoSuchUser,
-                           "The user " + *parsed.name + " does not exist in " + parsed.target);
+                           "ユーザー " + *parsed.name + " は " + parsed.target + " にありません。");
 }
 
 std::string LdapService::memberDn(const std::string& path) {
     const auto object = bind(path);
     const auto* bound = dynamic_cast<const BoundEntry*>(object.get());
     if (!bound)
-        throw directory::Error(directory::codes::kBadPathName, path + " names no user or group");
+        throw directory::Error(directory::codes::kBadPathName, path + " はユーザーでもグループでもありません。");
     return bound->distinguishedName();
 }
 

@@ -8,6 +8,7 @@
 
 #include "ad_values.h"
 #include "directory/date_text.h"
+#include "directory/secret.h"
 #include "ldap_failure.h"
 
 namespace ldapdir {
@@ -28,7 +29,7 @@ std::string lowerDn(std::string dn) {
 
 const std::vector<std::string>& LdapUser::attributes() {
     static const std::vector<std::string> kAttributes{"sAMAccountName", "description", "userAccountControl",
-                                                      "msDS-User-Account-Control-Computed"};
+                                                      "msDS-User-Account-Control-Computed", "pwdLastSet"};
     return kAttributes;
 }
 
@@ -37,11 +38,27 @@ LdapUser::LdapUser(std::shared_ptr<Connection> connection, Entry entry, bool com
     : BoundEntry(std::move(connection), std::move(entry)), m_complete(complete),
       m_resolveMember(std::move(resolveMember)) {}
 
+LdapUser::~LdapUser() {
+    clearPending();
+}
+
+void LdapUser::clearPending() noexcept {
+    m_description.reset();
+    m_disabled.reset();
+    m_unlock = false;
+    m_pwdLastSet.reset();
+    m_accountExpires.reset();
+    if (m_password) {
+        directory::secureZero(*m_password);
+        m_password.reset();
+    }
+}
+
 const Entry& LdapUser::complete() {
     if (!m_complete) {
         auto fresh = connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes());
         if (!fresh)
-            throw directory::Error(directory::codes::kNoSuchUser, "The user " + name() + " no longer exists");
+            throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
         replaceEntry(std::move(*fresh));
         m_complete = true;
     }
@@ -49,11 +66,15 @@ const Entry& LdapUser::complete() {
 }
 
 std::uint32_t LdapUser::flags(std::string_view attribute) {
-    const auto text = complete().first(attribute);
+    return flags(complete(), attribute);
+}
+
+std::uint32_t LdapUser::flags(const Entry& from, std::string_view attribute) const {
+    const auto text = from.first(attribute);
     std::int64_t value = 0;
     if (!text || std::from_chars(text->data(), text->data() + text->size(), value).ec != std::errc())
         throw directory::Error(directory::codes::kAccessDenied,
-                               "The attribute " + std::string(attribute) + " of " + name() + " cannot be read");
+                               accountName() + " の属性 " + std::string(attribute) + " を読み取れません。");
     return static_cast<std::uint32_t>(value);
 }
 
@@ -73,35 +94,46 @@ void LdapUser::put(std::string_view property, const directory::Value& value) {
         if (value.isInteger()) {
             if (value.asInteger() != 1)
                 throw directory::Error(directory::codes::kBadParameter,
-                                       "AccountExpirationDate takes a date, or 1 for no expiry date");
+                                       "AccountExpirationDate には日付か、無期限を表す 1 を指定してください。");
             m_accountExpires = kNeverExpires;
         } else {
             const auto date = directory::parseDateText(value.asText());
             if (!date)
-                throw directory::Error(directory::codes::kBadParameter, "\"" + value.asText() + "\" is not a date");
+                throw directory::Error(directory::codes::kBadParameter,
+                                       "「" + value.asText() + "」は日付ではありません。");
             m_accountExpires = accountExpiresAfter(*date);
         }
     } else {
         throw directory::Error(directory::codes::kPropertyNotSupported,
-                               "The property " + std::string(property) + " is not supported on a user");
+                               "ユーザーのプロパティ " + std::string(property) + " は扱えません。");
     }
 }
 
 void LdapUser::setInfo() {
     std::vector<Modification> changes;
+    changes.reserve(7);
+    std::optional<std::string> pwdLastSetBefore;
+    if (m_password) {
+        connection().requireSealed();
+        pwdLastSetBefore = complete().first("pwdLastSet");
+        // Copied straight into the request's own buffer, which is zeroed with it.
+        changes.emplace_back(LDAP_MOD_REPLACE, "unicodePwd", std::vector<std::string>(1), true);
+        changes.back().values.front() = *m_password;
+    }
     if (m_description) {
         changes.emplace_back(LDAP_MOD_REPLACE, "description",
                              m_description->empty() ? std::vector<std::string>{}
                                                     : std::vector<std::string>{*m_description});
     }
-    std::optional<std::uint32_t> newFlags;
+    std::uint32_t oldFlags = 0;
+    std::uint32_t newFlags = 0;
     if (m_disabled) {
         // Delete the value read at bind and add the new one: if someone changed it meanwhile the
         // delete fails and the whole request with it, instead of overwriting their change.
-        const std::uint32_t old = flags("userAccountControl");
-        newFlags = *m_disabled ? (old | kAccountDisable) : (old & ~kAccountDisable);
-        changes.emplace_back(LDAP_MOD_DELETE, "userAccountControl", std::vector<std::string>{std::to_string(old)});
-        changes.emplace_back(LDAP_MOD_ADD, "userAccountControl", std::vector<std::string>{std::to_string(*newFlags)});
+        oldFlags = flags("userAccountControl");
+        newFlags = *m_disabled ? (oldFlags | kAccountDisable) : (oldFlags & ~kAccountDisable);
+        changes.emplace_back(LDAP_MOD_DELETE, "userAccountControl", std::vector<std::string>{std::to_string(oldFlags)});
+        changes.emplace_back(LDAP_MOD_ADD, "userAccountControl", std::vector<std::string>{std::to_string(newFlags)});
     }
     if (m_unlock)
         changes.emplace_back(LDAP_MOD_REPLACE, "lockoutTime", std::vector<std::string>{"0"});
@@ -112,20 +144,49 @@ void LdapUser::setInfo() {
                              std::vector<std::string>{std::to_string(*m_accountExpires)});
     if (changes.empty())
         return;
+
+    // Whether the entry as the server now holds it carries every change of the request.
+    const auto holds = [&](bool answered) {
+        const auto now =
+            connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                 {"description", "userAccountControl", "lockoutTime", "pwdLastSet", "accountExpires"});
+        if (!now)
+            throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
+        bool held = true;
+        if (m_description)
+            held = held && now->first("description").value_or("") == *m_description;
+        if (m_disabled) {
+            const std::uint32_t current = flags(*now, "userAccountControl");
+            const bool asked = ((current & kAccountDisable) != 0) == *m_disabled;
+            // Anything but the value the request deletes would make it fail as a whole.
+            if (!asked && current != oldFlags)
+                return Held::Conflict;
+            held = held && asked;
+        }
+        const std::string pwdLastSet = now->first("pwdLastSet").value_or("");
+        if (m_unlock)
+            held = held && now->first("lockoutTime").value_or("0") == "0";
+        if (m_pwdLastSet)
+            held = held && (*m_pwdLastSet == 0 ? pwdLastSet == "0" : pwdLastSet != "0");
+        if (m_accountExpires)
+            held = held && now->first("accountExpires") == std::to_string(*m_accountExpires);
+        // A password cannot be read back; it went in the same request as the rest, so it is there
+        // when the server said so, or when pwdLastSet moved. When nothing shows, sending the reset
+        // again is harmless.
+        if (m_password && !answered)
+            held = held && pwdLastSet != pwdLastSetBefore.value_or("");
+        return held ? Held::Yes : Held::No;
+    };
     try {
-        connection().modify(distinguishedName(), changes);
+        connection().modify(distinguishedName(), changes, holds);
     } catch (const LdapFailure& failure) {
         if (m_disabled && failure.resultCode() == LDAP_NO_SUCH_ATTRIBUTE)
             throw directory::Error(directory::codes::kFail,
-                                   "The account " + name() + " was changed by someone else meanwhile; bind it again (" +
-                                       failure.description() + ")");
+                                   "アカウント " + name() +
+                                       " は他の操作で変更されています。もう一度やり直してください。");
         throw;
     }
-    m_description.reset();
-    m_disabled.reset();
-    m_unlock = false;
-    m_pwdLastSet.reset();
-    m_accountExpires.reset();
+    clearPending();
     // The entry no longer matches the directory; read it again when asked.
     m_complete = false;
 }
@@ -153,23 +214,29 @@ bool LdapUser::isAccountLocked() {
 
 void LdapUser::setIsAccountLocked(bool locked) {
     if (locked)
-        throw directory::Error(directory::codes::kBadParameter, "An account can be unlocked, but not locked");
+        throw directory::Error(directory::codes::kBadParameter, "アカウントのロックは解除のみできます。");
     m_unlock = true;
 }
 
 void LdapUser::setPassword(const directory::Secret& password) {
-    connection().requireSealed();
-    std::vector<Modification> changes;
-    changes.emplace_back(LDAP_MOD_REPLACE, "unicodePwd", std::vector<std::string>(1), true);
-    encodePassword(password.view(), changes.front().values.front());
-    connection().modify(distinguishedName(), changes);
+    if (m_password)
+        directory::secureZero(*m_password);
+    // Encoded in place: a moved short string would leave its bytes behind.
+    m_password.emplace();
+    try {
+        encodePassword(password.view(), *m_password);
+    } catch (...) {
+        directory::secureZero(*m_password);
+        m_password.reset();
+        throw;
+    }
 }
 
 void LdapUser::groups(const std::function<void(directory::Group&)>& visit) {
     const auto fresh =
         connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"memberOf", "primaryGroupID"});
     if (!fresh)
-        throw directory::Error(directory::codes::kNoSuchUser, "The user " + name() + " no longer exists");
+        throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
 
     std::string filter = "(&(objectClass=group)(|";
     std::optional<std::string> primarySid;

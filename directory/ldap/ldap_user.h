@@ -11,7 +11,9 @@
 namespace ldapdir {
 
 // A domain user. Reads come from the entry read at bind; writes wait for setInfo, which sends
-// them as one modify request. setPassword acts at once.
+// them as one modify request and reads back that the directory holds them. The password waits
+// too, so that a new password and "must change at next logon" land together or not at all; when no
+// setInfo follows, nothing changes.
 class LdapUser final : public directory::User, public BoundEntry {
 public:
     // What a bind reads: enough for every property read without another round trip.
@@ -20,6 +22,7 @@ public:
     // complete: the entry holds attributes(); false for a listing, which reads the rest on demand.
     LdapUser(std::shared_ptr<Connection> connection, Entry entry, bool complete,
              LdapGroup::MemberResolver resolveMember);
+    ~LdapUser() override;
 
     std::string name() override { return accountName(); }
     std::string adsPath() override { return winntPath(); }
@@ -38,6 +41,8 @@ public:
 private:
     const Entry& complete();
     std::uint32_t flags(std::string_view attribute);
+    std::uint32_t flags(const Entry& entry, std::string_view attribute) const;
+    void clearPending() noexcept;
 
     bool m_complete;
     LdapGroup::MemberResolver m_resolveMember;
@@ -46,6 +51,7 @@ private:
     bool m_unlock = false;
     std::optional<std::int64_t> m_pwdLastSet;
     std::optional<std::int64_t> m_accountExpires;
+    std::optional<std::string> m_password; // unicodePwd, encoded; zeroed when dropped
 };
 
 } // namespace ldapdir

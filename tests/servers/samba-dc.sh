@@ -17,7 +17,7 @@ set -euo pipefail
 readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
 readonly BASEDN=DC=quill,DC=test
 # Bump when what prepare produces changes, so cached copies are rebuilt.
-readonly LAYOUT=4
+readonly LAYOUT=5
 
 die() { echo "samba-dc: $*" >&2; exit 1; }
 
@@ -87,6 +87,8 @@ users = [
     ("trail", 512, "末尾  ", False),
     ("member1", 512, "所属試験", False),
     ("flow", 512, "画面試験", False),
+    ("refused", 512, "拒否試験", False),
+    ("crashy", 512, "障害試験", False),
 ]
 with open(out, "w") as f:
     f.write("dn: CN=Administrator,CN=Users,%s\nchangetype: modify\nreplace: unicodePwd\nunicodePwd:: %s\n-\n\n"
@@ -107,6 +109,8 @@ with open(out, "w") as f:
     f.write("dn: CN=Staff,CN=Users,%s\nchangetype: add\nobjectClass: group\nsAMAccountName: Staff\n"
             "groupType: -2147483646\ndescription: Staff members\nmember: CN=jdoe,CN=Users,%s\n\n" % (base, base))
     f.write("dn: CN=NoDesc,CN=Users,%s\nchangetype: add\nobjectClass: group\nsAMAccountName: NoDesc\n"
+            "groupType: -2147483646\n\n" % base)
+    f.write("dn: CN=Crew,CN=Users,%s\nchangetype: add\nobjectClass: group\nsAMAccountName: Crew\n"
             "groupType: -2147483646\n\n" % base)
     for i in range(bench):
         f.write("dn: CN=bench%05d,CN=Users,%s\nchangetype: add\nobjectClass: user\nsAMAccountName: bench%05d\n"
