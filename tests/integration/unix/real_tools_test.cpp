@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "directory/date_text.h"
+#include "directory/unix/helper_admin.h"
+#include "directory/unix/local_admin.h"
 #include "directory/unix/unix_service.h"
 #include "sandbox.h"
 #include "tz_guard.h"
@@ -18,15 +20,29 @@ namespace {
 using directory::Value;
 namespace codes = directory::codes;
 
-class RealTools : public testing::Test {
+// Each test runs twice: the root steps in this process, and through the helper program started
+// over pipes the way pkexec starts it (PKEXEC_UID set, a fresh environment otherwise inherited).
+enum class Side { InProcess, Helper };
+
+class RealTools : public testing::TestWithParam<Side> {
 protected:
-    void SetUp() override { REQUIRE_SANDBOX(); }
+    void SetUp() override {
+        REQUIRE_SANDBOX();
+        std::shared_ptr<unixacct::AccountAdmin> admin;
+        if (GetParam() == Side::Helper)
+            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{QUILL_TEST_HELPER},
+                                                            std::vector<std::string>{"PKEXEC_UID=1000"});
+        else
+            admin = std::make_shared<unixacct::LocalAdmin>();
+        service = std::make_unique<unixacct::UnixService>(unixacct::AccountSources{}, nullptr,
+                                                          std::function<bool(std::string_view)>{}, admin);
+    }
 
     std::unique_ptr<directory::User> user(const std::string& name) {
-        return directory::as<directory::User>(service.bind("WinNT://localhost/" + name + ",User"));
+        return directory::as<directory::User>(service->bind("WinNT://localhost/" + name + ",User"));
     }
     std::unique_ptr<directory::Group> group(const std::string& name) {
-        return directory::as<directory::Group>(service.bind("WinNT://localhost/" + name + ",Group"));
+        return directory::as<directory::Group>(service->bind("WinNT://localhost/" + name + ",Group"));
     }
     static std::string shadow(const std::string& name, int field) {
         const auto f = sandbox::fields("/etc/shadow", name);
@@ -41,10 +57,10 @@ protected:
         return 0;
     }
 
-    unixacct::UnixService service;
+    std::unique_ptr<unixacct::UnixService> service;
 };
 
-TEST_F(RealTools, DisableThenEnableRestoresTheHash) {
+TEST_P(RealTools, DisableThenEnableRestoresTheHash) {
     const std::string name = sandbox::createUser("disable");
     const std::string hash = shadow(name, 1);
     ASSERT_EQ(hash.substr(0, 1), "$");
@@ -66,7 +82,7 @@ TEST_F(RealTools, DisableThenEnableRestoresTheHash) {
     EXPECT_FALSE(user(name)->accountDisabled());
 }
 
-TEST_F(RealTools, EitherMarkReadsAsDisabledAndEnablingClearsBoth) {
+TEST_P(RealTools, EitherMarkReadsAsDisabledAndEnablingClearsBoth) {
     const std::string lockedOnly = sandbox::createUser("lockonly");
     ASSERT_EQ(sandbox::run({"/usr/sbin/usermod", "-L", lockedOnly}), 0);
     const std::string expiredOnly = sandbox::createUser("expiredonly");
@@ -90,7 +106,7 @@ TEST_F(RealTools, EitherMarkReadsAsDisabledAndEnablingClearsBoth) {
     EXPECT_EQ(shadow(doubleLocked, 1), hash);
 }
 
-TEST_F(RealTools, DescriptionIsTheGecosField) {
+TEST_P(RealTools, DescriptionIsTheGecosField) {
     const std::string name = sandbox::createUser("descr", "old text");
     EXPECT_EQ(user(name)->description(), "old text");
     auto u = user(name);
@@ -114,27 +130,32 @@ TEST_F(RealTools, DescriptionIsTheGecosField) {
     EXPECT_EQ(user(name)->description(), "");
 }
 
-TEST_F(RealTools, PasswordResetAndMustChange) {
+TEST_P(RealTools, PasswordResetAndMustChange) {
     const std::string name = sandbox::createUser("passwd");
     const std::string oldHash = shadow(name, 1);
     auto u = user(name);
     u->setPassword(directory::Secret(" New pass:word 1 "));
-    EXPECT_NE(shadow(name, 1), oldHash); // at once, without setInfo
-    EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, " New pass:word 1 \n"),
-              0);
-    EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
-
-    EXPECT_EQ(shadow(name, 2), std::to_string(sandbox::todayDays()));
+    EXPECT_EQ(shadow(name, 1), oldHash); // lands with the commit, together with must-change
     u->put("PasswordExpired", Value::int16(1));
     u->setInfo();
+    EXPECT_NE(shadow(name, 1), oldHash);
     EXPECT_EQ(shadow(name, 2), "0");
+    // PAM takes the new password (and then asks for a change); the old one is gone.
+    EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
+    EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, " New pass:word 1 \n"),
+              0);
+
+    u = user(name);
+    u->setPassword(directory::Secret("Plain-Reset-2"));
+    u->setInfo(); // no must-change asked: the change day is today
+    EXPECT_EQ(shadow(name, 2), std::to_string(sandbox::todayDays()));
 
     const std::string before = sandbox::slurp("/etc/shadow");
     EXPECT_EQ(errorOf([&] { u->setPassword(directory::Secret("pw\nroot:x")); }), codes::kPasswordPolicy);
     EXPECT_EQ(sandbox::slurp("/etc/shadow"), before);
 }
 
-TEST_F(RealTools, ExpiryDateAcrossDaylightSavingChanges) {
+TEST_P(RealTools, ExpiryDateAcrossDaylightSavingChanges) {
     const testutil::TzGuard tz("Europe/Berlin");
     const std::string name = sandbox::createUser("expiry");
     struct Row {
@@ -159,7 +180,7 @@ TEST_F(RealTools, ExpiryDateAcrossDaylightSavingChanges) {
     EXPECT_EQ(sandbox::slurp("/etc/shadow"), before);
 }
 
-TEST_F(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
+TEST_P(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
     const std::string name = sandbox::createUser("faillock");
     const std::string tally = sandbox::faillockDir() + "/" + name;
     sandbox::failLogins(name, 2);
@@ -179,7 +200,7 @@ TEST_F(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
     EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
 }
 
-TEST_F(RealTools, GroupMembershipWithGpasswd) {
+TEST_P(RealTools, GroupMembershipWithGpasswd) {
     const std::string name = sandbox::createUser("member");
     const std::string memberPath = user(name)->adsPath();
     EXPECT_EQ(memberPath, "WinNT://localhost/" + name + ",User");
@@ -197,10 +218,10 @@ TEST_F(RealTools, GroupMembershipWithGpasswd) {
     EXPECT_EQ(errorOf([&] { group("users")->remove(memberPath); }), codes::kMemberNotInGroup);
 }
 
-TEST_F(RealTools, ContainerListsAccountsInFileOrder) {
+TEST_P(RealTools, ContainerListsAccountsInFileOrder) {
     const std::string first = sandbox::createUser("listfirst");
     const std::string second = sandbox::createUser("listsecond");
-    auto container = directory::as<directory::Container>(service.bind("WinNT://localhost"));
+    auto container = directory::as<directory::Container>(service->bind("WinNT://localhost"));
     container->put("Filter", Value::array({Value::text("User")}));
     std::vector<std::string> names;
     container->enumerate([&](directory::Object& o) { names.push_back(directory::as<directory::User>(o).name()); });
@@ -238,7 +259,7 @@ std::string asNobody(const std::function<std::string()>& body) {
     return out;
 }
 
-TEST_F(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
+TEST_P(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
     const std::string name = sandbox::createUser("nonroot", "visible to all");
     sandbox::failLogins(name, 3);
     const std::vector<std::string> files{"/etc/passwd", "/etc/shadow", "/etc/group", "/etc/gshadow",
@@ -247,8 +268,15 @@ TEST_F(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
     for (const auto& f : files)
         before.push_back(sandbox::slurp(f));
 
+    const Side side = GetParam();
     const std::string report = asNobody([&] {
-        unixacct::UnixService nobodyService;
+        // Not root: the files refuse this process, and the helper refuses a caller that is not root.
+        std::shared_ptr<unixacct::AccountAdmin> admin;
+        if (side == Side::Helper)
+            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{QUILL_TEST_HELPER});
+        else
+            admin = std::make_shared<unixacct::LocalAdmin>();
+        unixacct::UnixService nobodyService({}, nullptr, {}, admin);
         std::string out;
         auto attempt = [&](const char* what, const std::function<void()>& action) {
             long number = 0;
@@ -300,7 +328,11 @@ TEST_F(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
             u->put("AccountExpirationDate", Value::int32(1));
             u->setInfo();
         });
-        attempt("password", [&] { bound()->setPassword(directory::Secret("Another-Pw2")); });
+        attempt("password", [&] {
+            auto u = bound();
+            u->setPassword(directory::Secret("Another-Pw2"));
+            u->setInfo();
+        });
         attempt("groupAdd", [&] {
             directory::as<directory::Group>(nobodyService.bind("WinNT://localhost/users,Group"))
                 ->add("WinNT://localhost/" + name + ",User");
@@ -313,5 +345,10 @@ TEST_F(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
     for (std::size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(sandbox::slurp(files[i]), before[i]) << files[i];
 }
+
+INSTANTIATE_TEST_SUITE_P(Sides, RealTools, testing::Values(Side::InProcess, Side::Helper),
+                         [](const testing::TestParamInfo<Side>& info) {
+                             return info.param == Side::Helper ? "Helper" : "InProcess";
+                         });
 
 } // namespace
