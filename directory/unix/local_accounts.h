@@ -19,6 +19,7 @@ struct AccountSources {
     // PAM files whose pam_faillock.so arguments override faillock.conf.
     std::vector<std::string> pamAuthPaths{"/etc/pam.d/common-auth", "/etc/pam.d/system-auth"};
     std::string loginDefsPath = "/etc/login.defs";
+    std::string pamPasswordPath = "/etc/pam.d/common-password"; // pam_unix's hash method
 };
 
 struct PasswdEntry {

@@ -45,8 +45,9 @@ void checkUserChange(const UserChange& change) {
     }
 }
 
-LocalAdmin::LocalAdmin(AccountSources sources, std::shared_ptr<ToolRunner> runner)
-    : m_accounts(std::move(sources)), m_runner(runner ? std::move(runner) : std::make_shared<SpawnToolRunner>()) {}
+LocalAdmin::LocalAdmin(AccountSources sources, std::shared_ptr<ToolRunner> runner, int lockWaitSeconds)
+    : m_accounts(std::move(sources)), m_runner(runner ? std::move(runner) : std::make_shared<SpawnToolRunner>()),
+      m_lockWaitSeconds(lockWaitSeconds) {}
 
 PasswdEntry LocalAdmin::passwdEntry(const std::string& user) const {
     checkAccountName(user);
@@ -84,7 +85,7 @@ void LocalAdmin::commit(const UserChange& change) {
     const AccountSources& s = m_accounts.sources();
 
     if (change.description) {
-        const AccountFilesLock lock({s.passwdPath});
+        const AccountFilesLock lock({s.passwdPath}, m_lockWaitSeconds);
         std::vector<std::string> wanted;
         const bool found = rewriteEntry(s.passwdPath, change.user, [&](std::vector<std::string>& f) {
             if (f.size() != kPasswdFields)
@@ -104,11 +105,11 @@ void LocalAdmin::commit(const UserChange& change) {
         // Hashing is slow on purpose: done before the lock is taken.
         std::string newHash;
         if (change.password)
-            newHash = hashPassword(change.password->view(), s.loginDefsPath);
+            newHash = hashPassword(change.password->view(), s.loginDefsPath, s.pamPasswordPath);
         const std::string today = std::to_string(static_cast<long>(std::time(nullptr) / 86400));
 
         // The lock is held from the read to the rename: every decision is made on what is written.
-        const AccountFilesLock lock({s.shadowPath});
+        const AccountFilesLock lock({s.shadowPath}, m_lockWaitSeconds);
         std::vector<std::string> wanted;
         const bool found = rewriteEntry(s.shadowPath, change.user, [&](std::vector<std::string>& f) {
             if (f.size() != kShadowFields)

@@ -17,7 +17,9 @@ void checkUserChange(const UserChange& change);
 // rename per file; the faillock tally and group membership go through faillock and gpasswd.
 class LocalAdmin final : public AccountAdmin {
 public:
-    explicit LocalAdmin(AccountSources sources = {}, std::shared_ptr<ToolRunner> runner = nullptr);
+    // lockWaitSeconds: how long a write waits for another program's lock on the account files.
+    explicit LocalAdmin(AccountSources sources = {}, std::shared_ptr<ToolRunner> runner = nullptr,
+                        int lockWaitSeconds = 15);
 
     ShadowState shadowState(const std::string& user) override;
     bool lockedOut(const std::string& user) override;
@@ -29,6 +31,7 @@ private:
 
     LocalAccounts m_accounts;
     std::shared_ptr<ToolRunner> m_runner;
+    int m_lockWaitSeconds;
 };
 
 } // namespace unixacct

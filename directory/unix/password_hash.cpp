@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "directory/error.h"
@@ -53,10 +54,49 @@ struct CryptData {
     ~CryptData() { directory::secureZero(&data, sizeof data); }
 };
 
+// pam_unix's own choice on its "password" line, which is what passwd and chpasswd use on Debian.
+std::optional<Method> methodFromPam(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (const auto hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        if (line.find("pam_unix.so") == std::string::npos)
+            continue;
+        std::istringstream words(line);
+        std::string type, word;
+        if (!(words >> type) || (type != "password" && type != "-password"))
+            continue;
+        std::optional<Method> method;
+        unsigned long rounds = 0;
+        while (words >> word) {
+            if (word == "yescrypt")
+                method = Method{"$y$", 0};
+            else if (word == "sha512")
+                method = Method{"$6$", 0};
+            else if (word == "sha256")
+                method = Method{"$5$", 0};
+            else if (word == "blowfish")
+                method = Method{"$2b$", 0};
+            else if (word == "md5")
+                method = Method{"$1$", 0};
+            else if (word.rfind("rounds=", 0) == 0)
+                try {
+                    rounds = std::stoul(word.substr(7));
+                } catch (const std::exception&) {
+                }
+        }
+        if (method)
+            method->count = rounds;
+        return method;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-std::string hashPassword(std::string_view password, const std::string& loginDefsPath) {
-    const Method method = methodFromLoginDefs(loginDefsPath);
+std::string hashPassword(std::string_view password, const std::string& loginDefsPath, const std::string& pamPath) {
+    const Method method = methodFromPam(pamPath).value_or(methodFromLoginDefs(loginDefsPath));
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     if (!crypt_gensalt_rn(method.prefix, method.count, nullptr, 0, setting, sizeof setting) &&
         !crypt_gensalt_rn(nullptr, 0, nullptr, 0, setting, sizeof setting))

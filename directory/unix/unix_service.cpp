@@ -27,7 +27,8 @@ bool isSystemDatabase(const AccountSources& sources) {
     const AccountSources system;
     return sources.passwdPath == system.passwdPath && sources.shadowPath == system.shadowPath &&
            sources.groupPath == system.groupPath && sources.faillockConfPath == system.faillockConfPath &&
-           sources.pamAuthPaths == system.pamAuthPaths && sources.loginDefsPath == system.loginDefsPath;
+           sources.pamAuthPaths == system.pamAuthPaths && sources.loginDefsPath == system.loginDefsPath &&
+           sources.pamPasswordPath == system.pamPasswordPath;
 }
 
 // Root acts in this process; anyone else on the system's own files goes through the helper,

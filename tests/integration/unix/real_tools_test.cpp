@@ -4,13 +4,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "directory/date_text.h"
+#include "directory/unix/faillock.h"
 #include "directory/unix/helper_admin.h"
 #include "directory/unix/local_admin.h"
+#include "directory/unix/unix_context.h"
 #include "directory/unix/unix_service.h"
 #include "sandbox.h"
+#include "temp_dir.h"
 #include "tz_guard.h"
 
 // Every operation with the real shadow tools and pam_faillock, on the sandbox's private /etc.
@@ -139,6 +146,7 @@ TEST_P(RealTools, PasswordResetAndMustChange) {
     u->put("PasswordExpired", Value::int16(1));
     u->setInfo();
     EXPECT_NE(shadow(name, 1), oldHash);
+    EXPECT_EQ(shadow(name, 1).substr(0, 3), oldHash.substr(0, 3)); // the method chpasswd chose
     EXPECT_EQ(shadow(name, 2), "0");
     // PAM takes the new password (and then asks for a change); the old one is gone.
     EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
@@ -153,6 +161,66 @@ TEST_P(RealTools, PasswordResetAndMustChange) {
     const std::string before = sandbox::slurp("/etc/shadow");
     EXPECT_EQ(errorOf([&] { u->setPassword(directory::Secret("pw\nroot:x")); }), codes::kPasswordPolicy);
     EXPECT_EQ(sandbox::slurp("/etc/shadow"), before);
+}
+
+TEST_P(RealTools, ResetKeepsAPasswordLockedAccountDisabled) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lockCommand; // the account name is appended
+    };
+    const Row rows[] = {
+        {"passwd -l", {"/usr/bin/passwd", "-l"}},
+        {"usermod -L", {"/usr/sbin/usermod", "-L"}},
+    };
+    for (const Row& row : rows) {
+        const std::string name = sandbox::createUser("resetlocked");
+        std::vector<std::string> lock = row.lockCommand;
+        lock.push_back(name);
+        ASSERT_EQ(sandbox::run(lock), 0) << row.name;
+        ASSERT_TRUE(user(name)->accountDisabled()) << row.name;
+        auto u = user(name);
+        u->setPassword(directory::Secret("Fresh-Pw-3"));
+        u->put("PasswordExpired", Value::int16(1));
+        u->setInfo();
+        EXPECT_EQ(shadow(name, 1).substr(0, 2), "!$") << row.name;
+        EXPECT_EQ(shadow(name, 2), "0") << row.name;
+        EXPECT_TRUE(user(name)->accountDisabled()) << row.name;
+        EXPECT_NE(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Fresh-Pw-3\n"), 0)
+            << row.name << ": a disabled account took a password";
+        // Enabling later gives the account the new password.
+        u = user(name);
+        u->setAccountDisabled(false);
+        u->setInfo();
+        EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Fresh-Pw-3\n"), 0)
+            << row.name;
+    }
+}
+
+TEST_P(RealTools, FaillockArgumentsOnThePamLineOverrideTheConfFile) {
+    const std::string name = sandbox::createUser("pamargs");
+    const std::string pamDir = sandbox::faillockDir() + "-pam";
+    std::filesystem::create_directories(pamDir);
+    const std::string commonAuth = "/etc/pam.d/common-auth";
+    const std::string saved = sandbox::slurp(commonAuth);
+    struct Restore {
+        std::string path, text;
+        ~Restore() { std::ofstream(path, std::ios::binary | std::ios::trunc) << text; }
+    } restore{commonAuth, saved};
+    std::ofstream(commonAuth, std::ios::binary | std::ios::app)
+        << "auth [default=die] pam_faillock.so authfail dir=" << pamDir << " deny=2 unlock_time=900\n";
+    // Two fresh failures: a lockout at deny=2 from the PAM line, none at the conf file's deny=3.
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::string tally = pamDir + "/" + name;
+    std::ofstream(tally, std::ios::binary) << unixacct::encodeTally(
+        {{"tty1", unixacct::kTallyStatusValid, now - 20}, {"tty1", unixacct::kTallyStatusValid, now - 10}});
+    ::chmod(tally.c_str(), 0600);
+
+    EXPECT_TRUE(user(name)->isAccountLocked());
+    auto u = user(name);
+    u->setIsAccountLocked(false);
+    u->setInfo();
+    EXPECT_EQ(std::filesystem::file_size(tally), 0u);
+    EXPECT_FALSE(user(name)->isAccountLocked());
 }
 
 TEST_P(RealTools, ExpiryDateAcrossDaylightSavingChanges) {
@@ -344,6 +412,92 @@ TEST_P(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
                       "expiry=denied\npassword=denied\ngroupAdd=denied\n");
     for (std::size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(sandbox::slurp(files[i]), before[i]) << files[i];
+}
+
+// The lock shadow-utils takes, held by a live program: the commit waits, gives up and changes
+// nothing; the new password never lands without its must-change mark.
+TEST(RealToolsInProcess, ResetIsWholeWhileAnotherProgramHoldsTheShadowLock) {
+    REQUIRE_SANDBOX();
+    unixacct::UnixService service({}, nullptr, {},
+                                  std::make_shared<unixacct::LocalAdmin>(unixacct::AccountSources{}, nullptr, 1));
+    const std::string name = sandbox::createUser("heldlock");
+    const auto before = sandbox::fields("/etc/shadow", name);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    std::ofstream("/etc/shadow.lock") << holder;
+    auto u = directory::as<directory::User>(service.bind("WinNT://localhost/" + name + ",User"));
+    u->setPassword(directory::Secret("Never-Lands-4"));
+    u->put("PasswordExpired", Value::int16(1));
+    std::string description;
+    try {
+        u->setInfo();
+    } catch (const directory::Error& e) {
+        description = e.description();
+    }
+    EXPECT_EQ(sandbox::fields("/etc/shadow", name), before);
+    EXPECT_EQ(description, "/etc/shadow を他のプログラムが使用中です。しばらく待ってから、もう一度実行してください。");
+
+    // Once the holder is gone its lock is stale and the same commit goes through.
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    u->setInfo();
+    EXPECT_EQ(sandbox::fields("/etc/shadow", name).at(2), "0");
+    EXPECT_FALSE(std::filesystem::exists("/etc/shadow.lock"));
+}
+
+// A real second writer (chage, which takes the same locks) changes another field of the same
+// line while this program toggles the account: neither write may undo the other.
+TEST(RealToolsInProcess, ConcurrentShadowWritersLoseNoUpdate) {
+    REQUIRE_SANDBOX();
+    unixacct::UnixService service;
+    const std::string name = sandbox::createUser("concurrent");
+    const std::string hash = sandbox::fields("/etc/shadow", name).at(1);
+    constexpr int kRounds = 25;
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        int failures = 0;
+        for (int i = 1; i <= kRounds; ++i)
+            failures += sandbox::run({"/usr/bin/chage", "-m", std::to_string(i), name}) != 0;
+        ::_exit(failures);
+    }
+    for (int i = 0; i < kRounds; ++i) {
+        auto u = directory::as<directory::User>(service.bind("WinNT://localhost/" + name + ",User"));
+        u->setAccountDisabled(i % 2 == 1);
+        u->setInfo();
+    }
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto f = sandbox::fields("/etc/shadow", name);
+    EXPECT_EQ(f.at(3), std::to_string(kRounds)); // the other writer's last value
+    EXPECT_EQ(f.at(1), hash);                    // the last toggle enabled the account
+    EXPECT_EQ(f.at(7), "");
+}
+
+TEST(ToolRunner, ATimeLimitKillsTheToolAndEverythingItStarted) {
+    testutil::TempDir dir;
+    const std::string pidFile = dir.path() + "/child.pid";
+    unixacct::SpawnToolRunner runner(1);
+    const auto result = runner.run({"/bin/sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, {});
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 128 + SIGKILL);
+    const pid_t grandchild = std::stoi(sandbox::slurp(pidFile));
+    // Gone, or a zombie waiting for its new parent to reap it: either way no longer running.
+    const std::string stat = sandbox::slurp("/proc/" + std::to_string(grandchild) + "/stat");
+    EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+
+    try {
+        unixacct::runTool(runner, {"/bin/sleep", "5"});
+        ADD_FAILURE() << "a killed tool was reported as success";
+    } catch (const directory::Error& e) {
+        EXPECT_EQ(e.number(), codes::kTimeout);
+        EXPECT_EQ(e.description(),
+                  "sleep が 1 秒以内に終わらなかったため、止めました。少し待ってから、もう一度実行してください。");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sides, RealTools, testing::Values(Side::InProcess, Side::Helper),
