@@ -98,7 +98,7 @@ PasswdEntry LocalAdmin::passwdEntry(const std::string& user) const {
 }
 
 ShadowState LocalAdmin::shadowState(const std::string& user) {
-    const PasswdEntry entry = passwdEntry(user);
+    checkAccountName(user);
     ShadowState state;
     if (const auto shadow = m_accounts.findShadow(user)) {
         state.passwordLocked = !shadow->password.empty() && shadow->password.front() == '!';
@@ -106,17 +106,21 @@ ShadowState LocalAdmin::shadowState(const std::string& user) {
         state.expire = shadow->expire;
     } else {
         // No shadow line: the password field of passwd is the hash itself.
+        const PasswdEntry entry = passwdEntry(user);
         state.passwordLocked = !entry.password.empty() && entry.password.front() == '!';
     }
     return state;
 }
 
 bool LocalAdmin::lockedOut(const std::string& user) {
-    const PasswdEntry entry = passwdEntry(user);
+    checkAccountName(user);
     const AccountSources& s = m_accounts.sources();
     const FaillockConfig config = loadFaillockSettings(s.faillockConfPath, s.pamAuthPaths);
     const TallyFile tally = readTallyFile(config.dir, user);
-    return tally.exists && isLockedOut(tally.records, config, entry.uid == 0, std::time(nullptr));
+    if (!tally.exists)
+        return false;
+    // root's own rules apply by uid, so only a tally makes passwd worth reading.
+    return isLockedOut(tally.records, config, passwdEntry(user).uid == 0, std::time(nullptr));
 }
 
 void LocalAdmin::commit(const UserChange& change) {
