@@ -62,6 +62,20 @@ bool gshadowExists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
+// Other programs read accounts through NSS; a caching daemon would go on answering with the old
+// entry. shadow-utils tells nscd and sssd after each write; so do we, and a failure there is no
+// failure of the write.
+void flushNameCaches(ToolRunner& runner, const std::string& writtenFile, const char* table) {
+    if (writtenFile.rfind("/etc/", 0) != 0)
+        return; // not the system's database: nothing of it is cached
+    const std::string nscd = systemToolPath("nscd");
+    if (::access(nscd.c_str(), X_OK) == 0)
+        runner.run({nscd, "--invalidate", table}, {});
+    const std::string sssCache = systemToolPath("sss_cache");
+    if (::access(sssCache.c_str(), X_OK) == 0)
+        runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+}
+
 bool isDisabledExpiry(const std::string& field) {
     return field == "0" || field == "1";
 }
@@ -142,6 +156,7 @@ void LocalAdmin::commit(const UserChange& change) {
         });
         if (!found || readEntry(s.passwdPath, change.user) != wanted)
             throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
+        flushNameCaches(*m_runner, s.passwdPath, "passwd");
     }
 
     const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
@@ -248,6 +263,8 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
             prepared.push_back(file);
     }
     commitPrepared(prepared);
+    if (!prepared.empty())
+        flushNameCaches(*m_runner, s.groupPath, "group");
     for (const std::string& file : files) {
         const auto f = readEntry(file, group);
         if (f.empty() && file != s.groupPath)
