@@ -360,8 +360,14 @@ TEST(KillHalfway, EveryWriteFlowIsWholeAfterASigkillAndTheNextRunSucceeds) {
 
             EXPECT_EQ(checkerComplaints(scratch.path() + "/checker.out"), "");
             EXPECT_EQ(liveLocks(), "");
-            for (std::size_t f = 0; f < std::size(files); ++f)
+            for (std::size_t f = 0; f < std::size(files); ++f) {
                 EXPECT_EQ(lineCount(files[f]), lines[f]) << files[f] << " is not whole";
+                // The backup is some earlier whole file: root's line first, a newline last.
+                const std::string backup = sandbox::slurp(std::string(files[f]) + "-");
+                if (!backup.empty()) {
+                    EXPECT_TRUE(backup.rfind("root:", 0) == 0 && backup.back() == '\n') << files[f] << "- is not whole";
+                }
+            }
             const std::string state = flow.state(user);
             EXPECT_TRUE(state == "old" || state == "new" || (flow.midAllowed && state == "mid")) << state;
 
