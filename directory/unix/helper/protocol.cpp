@@ -221,7 +221,7 @@ std::string encodeRequest(const Request& request) {
         line += " expiry=" + std::to_string(*c.expiryDay);
     if (c.password) {
         // Sized up front, so no reallocation leaves a copy of the password behind.
-        line.reserve(line.size() + 10 + c.password->view().size() * 3);
+        line.reserve(line.size() + 16 + c.password->view().size() * 3); // room for the newline too
         line += " password=";
         appendEscaped(line, c.password->view()); // no temporary copy of the password
     }
