@@ -337,11 +337,17 @@ TEST_P(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
         before.push_back(sandbox::slurp(f));
 
     const Side side = GetParam();
+    // A copy of the helper that nobody may run, wherever the build tree is.
+    const testutil::TempDir helperDir;
+    const std::string helperPath = helperDir.path() + "/quillmarsh-local-accounts";
+    std::filesystem::copy_file(QUILL_TEST_HELPER, helperPath);
+    std::filesystem::permissions(helperDir.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(helperPath, std::filesystem::perms(0755));
     const std::string report = asNobody([&] {
         // Not root: the files refuse this process, and the helper refuses a caller that is not root.
         std::shared_ptr<unixacct::AccountAdmin> admin;
         if (side == Side::Helper)
-            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{QUILL_TEST_HELPER});
+            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{helperPath});
         else
             admin = std::make_shared<unixacct::LocalAdmin>();
         unixacct::UnixService nobodyService({}, nullptr, {}, admin);
