@@ -268,14 +268,17 @@ TEST_P(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
     EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
 }
 
-TEST_P(RealTools, GroupMembershipWithGpasswd) {
+TEST_P(RealTools, GroupMembershipInGroupAndGshadow) {
     const std::string name = sandbox::createUser("member");
     const std::string memberPath = user(name)->adsPath();
     EXPECT_EQ(memberPath, "WinNT://localhost/" + name + ",User");
     auto members = [] { return sandbox::fields("/etc/group", "users").at(3); };
+    auto shadowMembers = [] { return sandbox::fields("/etc/gshadow", "users").at(3); };
 
     group("users")->add(memberPath);
     EXPECT_NE(("," + members() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_NE(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_EQ(sandbox::run({"/usr/sbin/grpck", "-r"}), 0);
     std::vector<std::string> groups;
     user(name)->groups([&](directory::Group& g) { groups.push_back(g.name()); });
     EXPECT_EQ(groups, (std::vector<std::string>{name, "users"}));
@@ -283,6 +286,7 @@ TEST_P(RealTools, GroupMembershipWithGpasswd) {
 
     group("users")->remove(memberPath);
     EXPECT_EQ(("," + members() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_EQ(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
     EXPECT_EQ(errorOf([&] { group("users")->remove(memberPath); }), codes::kMemberNotInGroup);
 }
 
