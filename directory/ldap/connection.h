@@ -46,7 +46,8 @@ struct Timeouts {
 // Used from one thread at a time, like the window that drives it.
 class Connection {
 public:
-    using EntryVisitor = std::function<void(const Entry&)>;
+    // The entry is the visitor's to keep: it may move from it.
+    using EntryVisitor = std::function<void(Entry&)>;
 
     // Connects and binds to host (a DNS name, "name:port" or an address), then reads the domain's
     // naming contexts. Throws directory::Error: unreachable, authentication refused, not sealed,
@@ -71,6 +72,13 @@ public:
     // Throws unless the session is sealed strongly enough to carry a password.
     void requireSealed();
 
+    // Set once this server has cut an unpaged answer short: its long searches are then paged at once.
+    bool pagesLongSearches() const noexcept { return m_pagesLongSearches; }
+    void setPagesLongSearches() noexcept { m_pagesLongSearches = true; }
+    // The size limit of unpaged searches (0: none), sent to the server and held to here as well,
+    // since Samba ignores it. Lets a test have an answer cut short as Windows does past MaxPageSize.
+    void setUnpagedSizeLimit(int entries) noexcept { m_unpagedSizeLimit = entries; }
+
 private:
     void open();
     LdapHandle handle();
@@ -87,6 +95,8 @@ private:
     Timeouts m_timeouts;
     LdapHandle m_ld;
     DomainInfo m_domain;
+    bool m_pagesLongSearches = false;
+    int m_unpagedSizeLimit = 0;
 };
 
 } // namespace ldapdir
