@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Starts a program on the X display in $DISPLAY and prints the seconds from its start until it maps
-its first top-level window (no pop-up), then ends it. Waits on the X server's own MapNotify event,
-so the figure carries no polling delay.
+its first top-level window (no pop-up), and its resident memory in KiB a second later; then ends it.
+Waits on the X server's own MapNotify event, so the figure carries no polling delay.
     window_shown.py PROGRAM [ARGUMENT...]"""
 import ctypes
 import os
@@ -39,6 +39,9 @@ while True:
     if fields[0] == MAP_NOTIFY and fields[12] == 0:
         break
 shown = time.monotonic() - begin
+time.sleep(1)
+with open("/proc/%d/status" % child.pid) as status:
+    rss = next(line.split()[1] for line in status if line.startswith("VmRSS:"))
 child.terminate()
 child.wait()
-print("%.4f" % shown)
+print("%.4f %s" % (shown, rss))
