@@ -329,17 +329,23 @@ void Connection::search(const std::string& base, int scope, const std::string& f
                 timeval serverLimit = toTimeval(limit);
                 int msgid = -1;
                 const int rc = ldap_search_ext(ld, base.c_str(), scope, filter.c_str(), names.data(), 0, controls,
-                                               nullptr, &serverLimit, LDAP_NO_LIMIT, &msgid);
+                                               nullptr, &serverLimit, pageSize > 0 ? LDAP_NO_LIMIT : m_unpagedSizeLimit,
+                                               &msgid);
                 if (rc != LDAP_SUCCESS)
                     throw LdapFailure(rc, context, diagnostic(ld));
                 PendingRequest pending(ld, msgid);
                 cookie.clear();
+                int entries = 0;
                 for (;;) {
                     const MessagePtr message = next(ld, msgid, LDAP_MSG_ONE, limit);
                     const int type = ldap_msgtype(message.get());
                     if (type == LDAP_RES_SEARCH_ENTRY) {
+                        // Samba ignores a search's size limit; stop where a server that honours it would.
+                        if (pageSize <= 0 && m_unpagedSizeLimit > 0 && ++entries > m_unpagedSizeLimit)
+                            throw LdapFailure(LDAP_SIZELIMIT_EXCEEDED, context, "");
                         mayRetry = false;
-                        visit(Entry(ld, message.get()));
+                        Entry entry(ld, message.get());
+                        visit(entry);
                         continue;
                     }
                     if (type != LDAP_RES_SEARCH_RESULT)

@@ -72,7 +72,8 @@ enum class Held {
 // Used from one thread at a time, like the window that drives it.
 class Connection {
 public:
-    using EntryVisitor = std::function<void(const Entry&)>;
+    // The entry is the visitor's to keep: it may move from it.
+    using EntryVisitor = std::function<void(Entry&)>;
     // Reads the entry back and says whether it holds a write. answered: the server said the write
     // succeeded (so what cannot be read back, such as a password, may be taken as done).
     using HoldsCheck = std::function<Held(bool answered)>;
@@ -104,6 +105,13 @@ public:
 
     // Throws unless the session is sealed strongly enough to carry a password.
     void requireSealed();
+
+    // Set once this server has cut an unpaged answer short: its long searches are then paged at once.
+    bool pagesLongSearches() const noexcept { return m_pagesLongSearches; }
+    void setPagesLongSearches() noexcept { m_pagesLongSearches = true; }
+    // The size limit of unpaged searches (0: none), sent to the server and held to here as well,
+    // since Samba ignores it. Lets a test have an answer cut short as Windows does past MaxPageSize.
+    void setUnpagedSizeLimit(int entries) noexcept { m_unpagedSizeLimit = entries; }
 
 private:
     // One address the controller's name resolved to.
@@ -148,6 +156,8 @@ private:
     LdapHandle m_ld;
     std::optional<std::chrono::steady_clock::time_point> m_failedAt;
     DomainInfo m_domain;
+    bool m_pagesLongSearches = false;
+    int m_unpagedSizeLimit = 0;
 };
 
 } // namespace ldapdir

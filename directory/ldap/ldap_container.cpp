@@ -5,6 +5,7 @@
 
 #include "ad_values.h"
 #include "ldap_user.h"
+#include "long_search.h"
 
 namespace ldapdir {
 
@@ -52,20 +53,18 @@ void LdapContainer::enumerate(const std::function<void(directory::Object&)>& vis
     std::vector<std::string> attributes{"sAMAccountName"};
     if (both)
         attributes.push_back("sAMAccountType");
-    m_connection->search(
-        m_connection->domain().defaultNamingContext, LDAP_SCOPE_SUBTREE, filter, attributes,
-        [&](const Entry& entry) {
-            const bool group =
-                both ? accountKind(entry.first("sAMAccountType").value_or("")) == AccountKind::Group : !m_users;
-            if (group) {
-                LdapGroup object(m_connection, entry, m_resolveMember);
-                visit(object);
-            } else {
-                LdapUser object(m_connection, entry, false, m_resolveMember);
-                visit(object);
-            }
-        },
-        kPageSize);
+    searchAll(*m_connection, m_connection->domain().defaultNamingContext, LDAP_SCOPE_SUBTREE, filter, attributes,
+              [&](Entry& entry) {
+                  const bool group =
+                      both ? accountKind(entry.first("sAMAccountType").value_or("")) == AccountKind::Group : !m_users;
+                  if (group) {
+                      LdapGroup object(m_connection, std::move(entry), m_resolveMember);
+                      visit(object);
+                  } else {
+                      LdapUser object(m_connection, std::move(entry), false, m_resolveMember);
+                      visit(object);
+                  }
+              });
 }
 
 } // namespace ldapdir

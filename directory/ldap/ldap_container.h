@@ -10,12 +10,10 @@
 namespace ldapdir {
 
 // The domain itself, as a container of its accounts. put("Filter", array of class names) picks
-// what enumerate yields: "User", "Group"; without a filter both.
+// what enumerate yields: "User", "Group"; without a filter both. Items come in the directory's
+// order, and only once the server has sent the whole list (searchAll).
 class LdapContainer final : public directory::Container {
 public:
-    // Users and groups listed per page of the paged search.
-    static constexpr int kPageSize = 1000;
-
     LdapContainer(std::shared_ptr<Connection> connection, LdapGroup::MemberResolver resolveMember);
 
     std::string name() override;

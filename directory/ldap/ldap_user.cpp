@@ -4,12 +4,12 @@
 #include <strings.h>
 
 #include <charconv>
-#include <map>
 
 #include "ad_values.h"
 #include "directory/date_text.h"
 #include "directory/secret.h"
 #include "ldap_failure.h"
+#include "long_search.h"
 
 namespace ldapdir {
 
@@ -17,12 +17,6 @@ namespace {
 
 bool is(std::string_view property, std::string_view name) {
     return property.size() == name.size() && strncasecmp(property.data(), name.data(), name.size()) == 0;
-}
-
-std::string lowerDn(std::string dn) {
-    for (auto& c : dn)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return dn;
 }
 
 } // namespace
@@ -234,11 +228,14 @@ void LdapUser::setPassword(const directory::Secret& password) {
 
 void LdapUser::groups(const std::function<void(directory::Group&)>& visit) {
     const auto fresh =
-        connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"memberOf", "primaryGroupID"});
+        connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"primaryGroupID"});
     if (!fresh)
         throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
 
-    std::string filter = "(&(objectClass=group)(|";
+    // The groups that list the user, found by an indexed search rather than through memberOf: a
+    // Windows DC hands out only a range of a long memberOf, and a filter naming each group grows
+    // with it.
+    std::string filter = "(&(objectClass=group)(|(member=" + escapeFilterValue(distinguishedName()) + ")";
     std::optional<std::string> primarySid;
     if (const auto rid = fresh->first("primaryGroupID")) {
         std::uint32_t value = 0;
@@ -247,34 +244,26 @@ void LdapUser::groups(const std::function<void(directory::Group&)>& visit) {
         if (primarySid)
             filter += "(objectSid=" + escapeFilterBytes(*primarySid) + ")";
     }
-    const auto& memberOf = fresh->all("memberOf");
-    for (const auto& dn : memberOf)
-        filter += "(distinguishedName=" + escapeFilterValue(dn) + ")";
     filter += "))";
-    if (!primarySid && memberOf.empty())
-        return;
 
-    // One search for all of them; then the primary group first and the rest in memberOf's order.
-    std::map<std::string, Entry> found;
+    // The primary group first, then the rest in the directory's order.
     std::optional<Entry> primary;
+    std::vector<Entry> others;
     std::vector<std::string> searchAttributes = LdapGroup::attributes();
     searchAttributes.push_back("objectSid");
-    connection().search(connection().domain().defaultNamingContext, LDAP_SCOPE_SUBTREE, filter, searchAttributes,
-                        [&](const Entry& group) {
-                            if (primarySid && group.first("objectSid") == primarySid)
-                                primary = group;
-                            else
-                                found.emplace(lowerDn(group.dn()), group);
-                        });
+    searchAll(connection(), connection().domain().defaultNamingContext, LDAP_SCOPE_SUBTREE, filter, searchAttributes,
+              [&](Entry& group) {
+                  if (!primary && primarySid && group.first("objectSid") == primarySid)
+                      primary = std::move(group);
+                  else
+                      others.push_back(std::move(group));
+              });
     if (primary) {
         LdapGroup group(sharedConnection(), std::move(*primary), m_resolveMember);
         visit(group);
     }
-    for (const auto& dn : memberOf) {
-        const auto it = found.find(lowerDn(dn));
-        if (it == found.end())
-            continue; // a group of another domain, which this connection cannot read
-        LdapGroup group(sharedConnection(), it->second, m_resolveMember);
+    for (auto& entry : others) {
+        LdapGroup group(sharedConnection(), std::move(entry), m_resolveMember);
         visit(group);
     }
 }

@@ -4,7 +4,8 @@
 # LDAP benchmarks. It never touches the host's /etc: samba runs in a private mount namespace with
 # its own /run/samba, clients get KRB5_CONFIG and a resolv.conf that are bind-mounted by the caller.
 #
-#   samba-dc.sh prepare STATE [big]   provision once and keep a pristine copy (big: +10,000 users)
+#   samba-dc.sh prepare STATE [big]   provision once and keep a pristine copy (big: +USERS users,
+#                                     default 10,000; each count has its own copy)
 #   samba-dc.sh start STATE [big|keep] restore the pristine copy (keep: reuse the data) and start
 #   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s
 #   samba-dc.sh kill STATE            SIGKILL at once, as a crash would
@@ -16,10 +17,13 @@ set -euo pipefail
 
 readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
 readonly BASEDN=DC=quill,DC=test
+# Extra users in the big variant (benchmarks).
+readonly USERS=${USERS:-10000}
 # Bump when what prepare produces changes, so cached copies are rebuilt.
 readonly LAYOUT=5
 
 die() { echo "samba-dc: $*" >&2; exit 1; }
+[[ $USERS =~ ^[0-9]+$ && $USERS -le 99999 ]] || die "USERS must be a number up to 99999"
 
 command=${1:-}
 state=${2:-}
@@ -112,17 +116,24 @@ with open(out, "w") as f:
             "groupType: -2147483646\n\n" % base)
     f.write("dn: CN=Crew,CN=Users,%s\nchangetype: add\nobjectClass: group\nsAMAccountName: Crew\n"
             "groupType: -2147483646\n\n" % base)
-    for i in range(bench):
-        f.write("dn: CN=bench%05d,CN=Users,%s\nchangetype: add\nobjectClass: user\nsAMAccountName: bench%05d\n"
-                "description: bench\n\n" % (i, base, i))
+# The bench users in files of 2,000: ldbmodify slows down more than linearly within one transaction.
+for start in range(0, bench, 2000):
+    with open("%s.bench%05d" % (out, start), "w") as f:
+        for i in range(start, min(start + 2000, bench)):
+            f.write("dn: CN=bench%05d,CN=Users,%s\nchangetype: add\nobjectClass: user\nsAMAccountName: bench%05d\n"
+                    "description: bench\n\n" % (i, base, i))
 PY
 }
 
-pristine() { echo "$state/pristine-$1-v$LAYOUT.tar"; }
+pristine() {
+    local variant=$1
+    [[ $variant == big && $USERS != 10000 ]] && variant=big$USERS
+    echo "$state/pristine-$variant-v$LAYOUT.tar"
+}
 
 provision() {
     local variant=$1 bench=0
-    [[ $variant == big ]] && bench=10000
+    [[ $variant == big ]] && bench=$USERS
     [[ -f $(pristine "$variant") ]] && return 0
     stop_dc
     write_client_files
@@ -146,9 +157,14 @@ provision() {
         --account-lockout-duration=30 --reset-account-lockout-after=30 --history-length=0 \
         --min-pwd-age=0 > /dev/null
     local ldif=$state/accounts.ldif
+    rm -f "$ldif" "$ldif".bench*
     make_ldif "$ldif" $bench
-    ldbmodify -H "$dc/private/sam.ldb" "$ldif" > /dev/null || die "loading accounts failed"
-    rm -f "$ldif"
+    local part
+    for part in "$ldif" "$ldif".bench*; do
+        [[ -f $part ]] || continue
+        ldbmodify -H "$dc/private/sam.ldb" "$part" > /dev/null || die "loading accounts failed"
+        rm -f "$part"
+    done
     tar -C "$state" -cf "$(pristine "$variant")" dc
 }
 
