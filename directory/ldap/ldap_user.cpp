@@ -50,11 +50,11 @@ const Entry& LdapUser::complete() {
 
 std::uint32_t LdapUser::flags(std::string_view attribute) {
     const auto text = complete().first(attribute);
-    std::int64_t value = 0;
-    if (!text || std::from_chars(text->data(), text->data() + text->size(), value).ec != std::errc())
+    const auto value = text ? parseAccountControl(*text) : std::nullopt;
+    if (!value)
         throw directory::Error(directory::codes::kAccessDenied,
                                "The attribute " + std::string(attribute) + " of " + name() + " cannot be read");
-    return static_cast<std::uint32_t>(value);
+    return *value;
 }
 
 void LdapUser::put(std::string_view property, const directory::Value& value) {
