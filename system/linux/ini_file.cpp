@@ -8,6 +8,8 @@ namespace sysinfo {
 namespace {
 
 constexpr int kMaxIncludeDepth = 8;
+// Includes that repeat would otherwise multiply at every level.
+constexpr int kMaxIncludes = 32;
 constexpr std::size_t kMaxFileSize = 1 << 20;
 
 bool isSpace(char c) noexcept {
@@ -83,18 +85,24 @@ std::string IniFile::canonicalName(std::string_view name) {
 }
 
 IniFile IniFile::load(const std::string& path) {
-    return parse(readFile(path), [](const std::string& included) { return readFile(included); });
+    IniFile file;
+    ParseState state;
+    state.includeChain.push_back(path);
+    file.parseInto(
+        readFile(path), [](const std::string& included) { return readFile(included); }, state);
+    return file;
 }
 
 IniFile IniFile::parse(std::string_view text, const std::function<std::string(const std::string&)>& readInclude) {
     IniFile file;
-    std::string section;
-    file.parseInto(text, readInclude, 0, section);
+    ParseState state;
+    file.parseInto(text, readInclude, state);
     return file;
 }
 
 void IniFile::parseInto(std::string_view text, const std::function<std::string(const std::string&)>& readInclude,
-                        int depth, std::string& section) {
+                        ParseState& state) {
+    std::string& section = state.section;
     for (const std::string& raw : logicalLines(text)) {
         std::string_view line = trim(raw);
         if (line.empty() || line.front() == ';' || line.front() == '#')
@@ -116,8 +124,17 @@ void IniFile::parseInto(std::string_view text, const std::function<std::string(c
             continue;
         std::string value(trim(line.substr(eq + 1)));
         if (key == "include") {
-            if (readInclude && depth < kMaxIncludeDepth && !value.empty() && value.find('%') == std::string::npos)
-                parseInto(readInclude(value), readInclude, depth + 1, section);
+            const auto& chain = state.includeChain;
+            if (readInclude && !value.empty() && value.find('%') == std::string::npos &&
+                state.depth < kMaxIncludeDepth && state.includesRead < kMaxIncludes &&
+                std::find(chain.begin(), chain.end(), value) == chain.end()) {
+                ++state.includesRead;
+                ++state.depth;
+                state.includeChain.push_back(value);
+                parseInto(readInclude(value), readInclude, state);
+                state.includeChain.pop_back();
+                --state.depth;
+            }
             continue;
         }
         m_entries.push_back({section, std::move(key), std::move(value)});
