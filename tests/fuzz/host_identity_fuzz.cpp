@@ -52,9 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(hostsText.find(id.fullName) != std::string::npos);
         }
     }
-    // Every name the computer answers to is recognised as this computer.
+    // Every name the computer answers to is recognised as this computer, with or without the dot
+    // of an absolute name.
     for (const std::string* name : {&id.shortName, &id.fullName, &id.netbiosName})
-        if (!name->empty() && !hasSpace(*name))
+        if (!name->empty() && !hasSpace(*name) && name->back() != '.') {
             FUZZ_CHECK(sysinfo::namesComputer(*name, id));
+            FUZZ_CHECK(sysinfo::namesComputer(*name + ".", id));
+        }
+    FUZZ_CHECK(id.fullName.empty() || id.fullName.back() != '.');
     return 0;
 }

@@ -124,6 +124,10 @@ TEST_F(Identity, FullNameFromHostsFileOrJoinedDomain) {
                   .fullName,
               "pc01.lab.example");
     EXPECT_EQ(sysinfo::readHostIdentity(sources("", "", "127.0.1.1 pc011.lab.example pc011\n")).fullName, "");
+    // An absolute name is the same name: without the dot it matches what an administrator types.
+    const HostIdentity absolute = sysinfo::readHostIdentity(sources("", "", "127.0.1.1 pc01.lab.example. pc01\n"));
+    EXPECT_EQ(absolute.fullName, "pc01.lab.example");
+    EXPECT_TRUE(sysinfo::namesComputer("PC01.lab.example", absolute));
     EXPECT_EQ(sysinfo::readHostIdentity(sources("[global]\nsecurity=ads\nrealm=AD.EXAMPLE\n")).fullName,
               "pc01.ad.example");
 }
