@@ -56,11 +56,10 @@ void putUnit(std::string& out, std::size_t& at, char16_t unit) {
 } // namespace
 
 AccountKind accountKind(std::string_view samAccountType) {
-    std::uint32_t type = 0;
-    const auto* end = samAccountType.data() + samAccountType.size();
-    if (std::from_chars(samAccountType.data(), end, type).ec != std::errc())
+    const auto type = parseAccountControl(samAccountType); // the same 32-bit integer syntax
+    if (!type)
         return AccountKind::Other;
-    switch (type) {
+    switch (*type) {
     case 0x30000000: // SAM_USER_OBJECT; computers (0x30000001) and trusts are no users here
         return AccountKind::User;
     case 0x10000000: // global and universal groups, security and distribution
