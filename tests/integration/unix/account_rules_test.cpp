@@ -81,22 +81,16 @@ TEST(Faillock, ConfigDefaultsAndOverrides) {
     EXPECT_EQ(loadFaillockConfig("/nonexistent/faillock.conf").deny, 3u);
 
     // What pam_faillock itself refuses keeps the default: times past a week or negative, a relative dir.
-    const FaillockConfig refused = parseFaillockConfig("unlock_time = -5
-"
-                                                       "fail_interval = 604801
-"
-                                                       "root_unlock_time = 9223372036854775807
-"
-                                                       "fail_interval = never
-"
-                                                       "dir = tally
-");
+    const FaillockConfig refused = parseFaillockConfig("unlock_time = -5\n"
+                                                       "fail_interval = 604801\n"
+                                                       "root_unlock_time = 9223372036854775807\n"
+                                                       "fail_interval = never\n"
+                                                       "dir = tally\n");
     EXPECT_EQ(refused.unlockTime, 600);
     EXPECT_EQ(refused.failInterval, 900);
     EXPECT_EQ(refused.rootUnlockTime, 600);
     EXPECT_EQ(refused.dir, "/var/run/faillock");
-    EXPECT_EQ(parseFaillockConfig("unlock_time = 604800
-").unlockTime, 604800);
+    EXPECT_EQ(parseFaillockConfig("unlock_time = 604800\n").unlockTime, 604800);
 }
 
 TEST(Faillock, TallyRoundTripsInPamFaillockLayout) {

@@ -58,17 +58,13 @@ TEST(IniFile, RepeatedIncludesStayBounded) {
     int reads = 0;
     std::string twice;
     for (int i = 0; i < 10; ++i)
-        twice += "include = a.conf
-include = b.conf
-";
-    const IniFile file = IniFile::parse("[global]
-" + twice, [&](const std::string&) {
+        twice += "include = a.conf\ninclude = b.conf\n";
+    const IniFile file = IniFile::parse("[global]\n" + twice, [&](const std::string&) {
         ++reads;
-        return "realm = R" + std::to_string(reads) + "
-" + twice;
-});
-EXPECT_LE(reads, 32);
-EXPECT_EQ(file.get("global", "realm"), "R" + std::to_string(reads));
+        return "realm = R" + std::to_string(reads) + "\n" + twice;
+    });
+    EXPECT_LE(reads, 32);
+    EXPECT_EQ(file.get("global", "realm"), "R" + std::to_string(reads));
 }
 
 class Identity : public testing::Test {
