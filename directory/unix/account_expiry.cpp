@@ -8,7 +8,8 @@ namespace unixacct {
 long shadowExpiryDay(directory::CivilDate lastDay) {
     const auto end = directory::endOfLocalDay(lastDay);
     if (!end)
-        throw directory::Error(directory::codes::kBadParameter, "The expiry date cannot be represented.");
+        throw directory::Error(directory::codes::kBadParameter,
+                               "この有効期限の日付は扱えません。別の日付を指定してください。");
     constexpr long long kDay = 86400;
     const long long seconds = *end;
     long long day = seconds / kDay;
