@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "directory/error.h"
+#include "directory/unix/account_files.h"
 #include "directory/unix/local_accounts.h"
 #include "fuzz_check.h"
 #include "memory_file.h"
@@ -108,5 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(same(accounts.findGroup(name), scannedGroup));
     FUZZ_CHECK(same(accounts.findGroup(wanted), byGid));
     FUZZ_CHECK(same(accounts.findShadow(name), scanShadow(file.path(), name)));
+
+    // The writer's own reading: the first line named exactly so, split at every colon and joined back whole.
+    const auto fields = readEntry(file.path(), name);
+    if (!fields.empty()) {
+        FUZZ_CHECK(fields[0] == name);
+        const std::string line = joinFields(fields);
+        const std::string lines = "\n" + text + "\n";
+        FUZZ_CHECK(lines.find("\n" + line + "\n") != std::string::npos);
+    }
+    FUZZ_CHECK(joinFields(splitFields(text)) == text);
     return 0;
 }

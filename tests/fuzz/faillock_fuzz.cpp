@@ -1,5 +1,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+
 #include "directory/unix/faillock.h"
 #include "fuzz_check.h"
 
@@ -29,13 +31,26 @@ bool referenceLockedOut(const std::vector<TallyRecord>& records, const FaillockC
 
 } // namespace
 
-// faillock.conf text, then a tally file's bytes; the clock and the account's kind come first.
+// faillock.conf (or PAM) text, then a tally file's bytes; the clock and the account's kind come first.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     const auto now = in.ConsumeIntegral<std::int64_t>();
     const bool isRoot = in.ConsumeBool();
-    const FaillockConfig config = parseFaillockConfig(in.ConsumeRandomLengthString(512));
+    const std::string text = in.ConsumeRandomLengthString(512);
     const std::string bytes = in.ConsumeRemainingBytesAsString();
+
+    // The same text as a PAM file: pam_faillock.so arguments override faillock.conf.
+    FaillockConfig config = parseFaillockConfig(text);
+    const auto pamLines = faillockPamArguments(text);
+    FUZZ_CHECK(pamLines.size() <= static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (const auto& arguments : pamLines)
+        for (const std::string& argument : arguments) {
+            FUZZ_CHECK(argument.find_first_of("\n#") == std::string::npos);
+            const auto eq = argument.find('=');
+            applyFaillockSetting(config, std::string_view(argument).substr(0, eq),
+                                 eq == std::string::npos ? std::string_view()
+                                                         : std::string_view(argument).substr(eq + 1));
+        }
 
     // Settings stay within what pam_faillock itself accepts.
     constexpr long long kWeek = 604800;
