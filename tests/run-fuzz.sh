@@ -25,7 +25,8 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 scratch=$(mktemp -d /tmp/quill-fuzz.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT INT TERM
+trap 'rm -rf "$scratch"' EXIT
+trap 'exit 130' INT TERM
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
