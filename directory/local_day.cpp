@@ -25,6 +25,7 @@ std::optional<long long> localDay(long long seconds) {
 std::optional<long long> endOfLocalDay(CivilDate day) {
     // mktime cannot answer this: on the night a zone skips or repeats midnight it picks one of
     // the readings, and not always the one that keeps the whole day.
+    tzset(); // as mktime does: the zone may have changed since the last call
     const long long target = daysFromCivil(day);
     const long long utcMidnight = (target + 1) * 86400;
     // The last sample still on or before the day; the one after it is past the day.
