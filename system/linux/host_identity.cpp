@@ -106,6 +106,8 @@ HostIdentity readHostIdentity(const IdentitySources& sources) {
         id.adDomain = toLower(*realm);
     if (id.adDomain.empty())
         id.adDomain = sssdAdDomain(IniFile::load(sources.sssdConfPath));
+    while (!id.adDomain.empty() && id.adDomain.back() == '.')
+        id.adDomain.pop_back(); // a DNS name written absolute is the same domain
 
     if (id.hostName.find('.') != std::string::npos)
         id.fullName = id.hostName;

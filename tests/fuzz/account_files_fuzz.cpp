@@ -9,6 +9,7 @@
 
 #include "directory/error.h"
 #include "directory/unix/account_files.h"
+#include "directory/unix/account_name.h"
 #include "directory/unix/local_accounts.h"
 #include "fuzz_check.h"
 #include "memory_file.h"
@@ -110,8 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(same(accounts.findGroup(wanted), byGid));
     FUZZ_CHECK(same(accounts.findShadow(name), scanShadow(file.path(), name)));
 
-    // The writer's own reading: the first line named exactly so, split at every colon and joined back whole.
-    const auto fields = readEntry(file.path(), name);
+    // The writer's own reading, for the names it is given (checked ones): the first line named
+    // exactly so, split at every colon and joined back whole.
+    const auto fields = isSafeAccountName(name) ? readEntry(file.path(), name) : std::vector<std::string>{};
     if (!fields.empty()) {
         FUZZ_CHECK(fields[0] == name);
         const std::string line = joinFields(fields);

@@ -124,6 +124,8 @@ TEST_F(Identity, FullNameFromHostsFileOrJoinedDomain) {
     const HostIdentity absolute = sysinfo::readHostIdentity(sources("", "", "127.0.1.1 pc01.lab.example. pc01\n"));
     EXPECT_EQ(absolute.fullName, "pc01.lab.example");
     EXPECT_TRUE(sysinfo::namesComputer("PC01.lab.example", absolute));
+    EXPECT_EQ(sysinfo::readHostIdentity(sources("[global]\nsecurity=ads\nrealm=AD.EXAMPLE.\n")).fullName,
+              "pc01.ad.example");
     EXPECT_EQ(sysinfo::readHostIdentity(sources("[global]\nsecurity=ads\nrealm=AD.EXAMPLE\n")).fullName,
               "pc01.ad.example");
 }
