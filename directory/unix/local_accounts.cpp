@@ -119,7 +119,7 @@ std::optional<Result> findByName(const std::string& path, const std::string& nam
                 found = convert(e);
                 return false;
             });
-        if (found)
+        if (found && found->name == name) // "  name:" is no entry for a name that starts with blanks
             return found;
         hit = next;
     }

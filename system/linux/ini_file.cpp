@@ -1,8 +1,11 @@
 #include "ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 namespace sysinfo {
 namespace {
@@ -25,16 +28,29 @@ std::string_view trim(std::string_view s) noexcept {
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Only a regular file: a FIFO, a terminal or a device named by an include would block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return {};
+    struct stat info {};
     std::string text;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > kMaxFileSize)
-            return {}; // not a configuration file
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+        static_cast<std::size_t>(info.st_size) <= kMaxFileSize) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(n));
+            if (text.size() > kMaxFileSize) {
+                text.clear(); // not a configuration file
+                break;
+            }
+        }
     }
+    ::close(fd);
     return text;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +67,16 @@ TEST(IniFile, RepeatedIncludesStayBounded) {
     });
     EXPECT_LE(reads, 32);
     EXPECT_EQ(file.get("global", "realm"), "R" + std::to_string(reads));
+}
+
+TEST(IniFile, IncludesOnlyRegularFiles) {
+    // A FIFO would block the program at start-up until something wrote to it.
+    testutil::TempDir dir;
+    const std::string fifo = dir.path() + "/fifo.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const IniFile file = IniFile::load(
+        dir.write("smb.conf", "[global]\ninclude = " + fifo + "\ninclude = /dev/zero\nworkgroup = LAB\n"));
+    EXPECT_EQ(file.get("global", "workgroup"), "LAB");
 }
 
 class Identity : public testing::Test {
