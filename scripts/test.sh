@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every suite: unit, gui, unix (real shadow-utils in a private namespace), ad (a real Samba
-# domain controller on 127.0.0.3) and win32 (the cross-built .exe under wine). Needs root for the
-# namespaces and the domain controller. Exits non-zero when any suite fails.
+# domain controller on 127.0.0.3), fuzz (the parsers' fuzz targets) and win32 (the cross-built
+# .exe under wine). Needs root for the namespaces and the domain controller. Exits non-zero when
+# any suite fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +33,8 @@ run unit ctest --test-dir "$build" -L unit --output-on-failure
 for suite in gui unix ad; do
     run "$suite" "tests/run-$suite.sh" "$build"
 done
+# Every parser's fuzz target, 20 s each on its seed corpus (its own clang build, preset fuzz).
+run fuzz tests/run-fuzz.sh 20
 # The Windows build is its own cross build (preset windows), run under wine.
 run win32 tests/run-win32.sh build/windows
 

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "directory/error.h"
+#include "directory/local_day.h"
 
 namespace ldapdir {
 
@@ -55,11 +56,10 @@ void putUnit(std::string& out, std::size_t& at, char16_t unit) {
 } // namespace
 
 AccountKind accountKind(std::string_view samAccountType) {
-    std::uint32_t type = 0;
-    const auto* end = samAccountType.data() + samAccountType.size();
-    if (std::from_chars(samAccountType.data(), end, type).ec != std::errc())
+    const auto type = parseAccountControl(samAccountType); // the same 32-bit integer syntax
+    if (!type)
         return AccountKind::Other;
-    switch (type) {
+    switch (*type) {
     case 0x30000000: // SAM_USER_OBJECT; computers (0x30000001) and trusts are no users here
         return AccountKind::User;
     case 0x10000000: // global and universal groups, security and distribution
@@ -72,17 +72,21 @@ AccountKind accountKind(std::string_view samAccountType) {
     }
 }
 
+std::optional<std::uint32_t> parseAccountControl(std::string_view text) {
+    std::int64_t value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || stop != end || value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
 std::int64_t accountExpiresAfter(directory::CivilDate lastDay) {
-    const directory::CivilDate next = directory::addDays(lastDay, 1);
-    std::tm local{};
-    local.tm_year = next.year - 1900;
-    local.tm_mon = next.month - 1;
-    local.tm_mday = next.day;
-    local.tm_isdst = -1; // let the C library decide whether summer time is in force that night
-    const std::time_t start = std::mktime(&local);
-    if (start == static_cast<std::time_t>(-1))
+    const auto end = directory::endOfLocalDay(lastDay);
+    if (!end)
         throw directory::Error(directory::codes::kBadParameter, "日付を時刻に変換できません。");
-    return (static_cast<std::int64_t>(start) + kEpochDifference) * kIntervalsPerSecond;
+    return (*end + kEpochDifference) * kIntervalsPerSecond;
 }
 
 std::optional<directory::CivilDate> lastUsableDay(std::int64_t accountExpires) {

@@ -21,6 +21,11 @@ inline constexpr std::uint32_t kLockout = 0x10;
 // for the server than (&(objectCategory=person)(objectClass=user)), which selects the same users.
 enum class AccountKind { User, Group, Other };
 AccountKind accountKind(std::string_view samAccountType);
+
+// userAccountControl or msDS-User-Account-Control-Computed as a server sends it: a 32-bit
+// integer in decimal, signed or not. Nothing for any other text, so a damaged value is never
+// read as some other set of flags.
+std::optional<std::uint32_t> parseAccountControl(std::string_view text);
 inline constexpr const char* kUserFilter = "(sAMAccountType=805306368)";
 inline constexpr const char* kGroupFilter = "(objectClass=group)";
 

@@ -65,11 +65,11 @@ std::uint32_t LdapUser::flags(std::string_view attribute) {
 
 std::uint32_t LdapUser::flags(const Entry& from, std::string_view attribute) const {
     const auto text = from.first(attribute);
-    std::int64_t value = 0;
-    if (!text || std::from_chars(text->data(), text->data() + text->size(), value).ec != std::errc())
+    const auto value = text ? parseAccountControl(*text) : std::nullopt;
+    if (!value)
         throw directory::Error(directory::codes::kAccessDenied,
                                accountName() + " の属性 " + std::string(attribute) + " を読み取れません。");
-    return static_cast<std::uint32_t>(value);
+    return *value;
 }
 
 void LdapUser::put(std::string_view property, const directory::Value& value) {

@@ -32,6 +32,18 @@ template <class Number> bool parseNumber(std::string_view text, Number& out) {
     return true;
 }
 
+// pam_faillock refuses times above a week and keeps its default instead.
+constexpr long long kMaxTimeInterval = 604800;
+
+void parseSeconds(std::string_view text, long long& out, bool neverMeansZero) {
+    long long value = 0;
+    if (neverMeansZero && text == "never")
+        value = 0;
+    else if (!parseNumber(text, value) || value < 0 || value > kMaxTimeInterval)
+        return;
+    out = value;
+}
+
 struct FdCloser {
     int fd;
     ~FdCloser() {
@@ -43,22 +55,16 @@ struct FdCloser {
 } // namespace
 
 void applyFaillockSetting(FaillockConfig& config, std::string_view key, std::string_view value) {
-    if (key == "dir" && !value.empty()) {
-        config.dir = std::string(value);
+    if (key == "dir" && !value.empty() && value.front() == '/') {
+        config.dir = std::string(value); // a relative one would depend on the working directory
     } else if (key == "deny") {
         parseNumber(value, config.deny);
     } else if (key == "unlock_time") {
-        if (value == "never")
-            config.unlockTime = 0;
-        else
-            parseNumber(value, config.unlockTime);
+        parseSeconds(value, config.unlockTime, true);
     } else if (key == "fail_interval") {
-        parseNumber(value, config.failInterval);
+        parseSeconds(value, config.failInterval, false);
     } else if (key == "root_unlock_time") {
-        if (value == "never")
-            config.rootUnlockTime = 0;
-        else
-            parseNumber(value, config.rootUnlockTime);
+        parseSeconds(value, config.rootUnlockTime, true);
     } else if (key == "even_deny_root") {
         config.evenDenyRoot = true;
     }
@@ -204,7 +210,12 @@ bool isLockedOut(const std::vector<TallyRecord>& records, const FaillockConfig& 
     const long long unlockTime = isRoot ? config.rootUnlockTime : config.unlockTime;
     if (unlockTime == 0)
         return true;
-    return static_cast<long long>(latest) + unlockTime >= static_cast<long long>(now);
+    // pam_faillock reads the stored time as a signed time_t. A time so far ahead that the sum
+    // leaves the range is past any clock: still locked.
+    long long until = 0;
+    if (__builtin_add_overflow(static_cast<long long>(latest), unlockTime, &until))
+        return true;
+    return until >= static_cast<long long>(now);
 }
 
 TallyFile readTallyFile(const std::string& dir, const std::string& user) {

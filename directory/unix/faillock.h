@@ -19,7 +19,8 @@ struct FaillockConfig {
 };
 
 // Parses faillock.conf text: "key = value" and bare flags, '#' comments; "never" for
-// unlock_time means 0. Unknown keys and malformed numbers are ignored, as pam_faillock does.
+// unlock_time means 0. Unknown keys, malformed numbers, times above a week and a relative dir
+// are ignored, as pam_faillock does.
 FaillockConfig parseFaillockConfig(std::string_view text);
 // Reads the file; a missing file gives the defaults.
 FaillockConfig loadFaillockConfig(const std::string& path);

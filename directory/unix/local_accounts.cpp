@@ -5,6 +5,7 @@
 #include <shadow.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,6 +85,10 @@ std::string readWhole(const std::string& path) {
     return text;
 }
 
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
 // Looking one name up in a large file: find the lines that begin with "name:" by a plain text
 // search and let the C library parse only those. The first line that parses wins, as in a scan.
 template <class Entry, class Reader, class Result>
@@ -91,11 +96,18 @@ std::optional<Result> findByName(const std::string& path, const std::string& nam
                                  Result (*convert)(const Entry&)) {
     const std::string text = readWhole(path);
     const std::string key = name + ":";
-    std::size_t at = text.compare(0, key.size(), key) == 0 ? 0 : text.find("\n" + key);
-    while (at != std::string::npos) {
-        if (text[at] == '\n')
-            ++at;
-        const std::size_t end = text.find('\n', at);
+    // Each line is looked at once, from its first occurrence of the key, so the search stays linear.
+    for (std::size_t hit = text.find(key); hit != std::string::npos;) {
+        // The C library skips blanks at the start of a line, so "  name:" is an entry for name too.
+        const std::size_t newline = hit == 0 ? std::string::npos : text.rfind('\n', hit - 1);
+        const std::size_t at = newline == std::string::npos ? 0 : newline + 1;
+        const std::size_t end = text.find('\n', hit);
+        const std::size_t next = end == std::string::npos ? end : text.find(key, end + 1);
+        if (!std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at),
+                         text.begin() + static_cast<std::ptrdiff_t>(hit), isBlank)) {
+            hit = next;
+            continue;
+        }
         std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
         std::optional<Result> found;
         File one(fmemopen(line.data(), line.size(), "r"));
@@ -107,9 +119,9 @@ std::optional<Result> findByName(const std::string& path, const std::string& nam
                 found = convert(e);
                 return false;
             });
-        if (found)
+        if (found && found->name == name) // "  name:" is no entry for a name that starts with blanks
             return found;
-        at = end == std::string::npos ? end : text.find("\n" + key, end);
+        hit = next;
     }
     return std::nullopt;
 }

@@ -75,6 +75,9 @@ std::string fullNameFromHosts(const std::string& hostsPath, const std::string& s
         std::string address, canonical;
         if (!(fields >> address >> canonical))
             continue;
+        // An absolute name ("pc01.example.com.") is the same name; targets are compared without the dot.
+        while (!canonical.empty() && canonical.back() == '.')
+            canonical.pop_back();
         const std::string canonicalShort = canonical.substr(0, canonical.find('.'));
         if (canonical.find('.') != std::string::npos && equalsNoCase(canonicalShort, shortName))
             return canonical;
@@ -103,6 +106,8 @@ HostIdentity readHostIdentity(const IdentitySources& sources) {
         id.adDomain = toLower(*realm);
     if (id.adDomain.empty())
         id.adDomain = sssdAdDomain(IniFile::load(sources.sssdConfPath));
+    while (!id.adDomain.empty() && id.adDomain.back() == '.')
+        id.adDomain.pop_back(); // a DNS name written absolute is the same domain
 
     if (id.hostName.find('.') != std::string::npos)
         id.fullName = id.hostName;

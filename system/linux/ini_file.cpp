@@ -1,13 +1,18 @@
 #include "ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 namespace sysinfo {
 namespace {
 
 constexpr int kMaxIncludeDepth = 8;
+// Includes that repeat would otherwise multiply at every level.
+constexpr int kMaxIncludes = 32;
 constexpr std::size_t kMaxFileSize = 1 << 20;
 
 bool isSpace(char c) noexcept {
@@ -23,16 +28,29 @@ std::string_view trim(std::string_view s) noexcept {
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Only a regular file: a FIFO, a terminal or a device named by an include would block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return {};
+    struct stat info {};
     std::string text;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > kMaxFileSize)
-            return {}; // not a configuration file
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+        static_cast<std::size_t>(info.st_size) <= kMaxFileSize) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(n));
+            if (text.size() > kMaxFileSize) {
+                text.clear(); // not a configuration file
+                break;
+            }
+        }
     }
+    ::close(fd);
     return text;
 }
 
@@ -83,18 +101,24 @@ std::string IniFile::canonicalName(std::string_view name) {
 }
 
 IniFile IniFile::load(const std::string& path) {
-    return parse(readFile(path), [](const std::string& included) { return readFile(included); });
+    IniFile file;
+    ParseState state;
+    state.includeChain.push_back(path);
+    file.parseInto(
+        readFile(path), [](const std::string& included) { return readFile(included); }, state);
+    return file;
 }
 
 IniFile IniFile::parse(std::string_view text, const std::function<std::string(const std::string&)>& readInclude) {
     IniFile file;
-    std::string section;
-    file.parseInto(text, readInclude, 0, section);
+    ParseState state;
+    file.parseInto(text, readInclude, state);
     return file;
 }
 
 void IniFile::parseInto(std::string_view text, const std::function<std::string(const std::string&)>& readInclude,
-                        int depth, std::string& section) {
+                        ParseState& state) {
+    std::string& section = state.section;
     for (const std::string& raw : logicalLines(text)) {
         std::string_view line = trim(raw);
         if (line.empty() || line.front() == ';' || line.front() == '#')
@@ -116,8 +140,17 @@ void IniFile::parseInto(std::string_view text, const std::function<std::string(c
             continue;
         std::string value(trim(line.substr(eq + 1)));
         if (key == "include") {
-            if (readInclude && depth < kMaxIncludeDepth && !value.empty() && value.find('%') == std::string::npos)
-                parseInto(readInclude(value), readInclude, depth + 1, section);
+            const auto& chain = state.includeChain;
+            if (readInclude && !value.empty() && value.find('%') == std::string::npos &&
+                state.depth < kMaxIncludeDepth && state.includesRead < kMaxIncludes &&
+                std::find(chain.begin(), chain.end(), value) == chain.end()) {
+                ++state.includesRead;
+                ++state.depth;
+                state.includeChain.push_back(value);
+                parseInto(readInclude(value), readInclude, state);
+                state.includeChain.pop_back();
+                --state.depth;
+            }
             continue;
         }
         m_entries.push_back({section, std::move(key), std::move(value)});

@@ -15,8 +15,9 @@ namespace sysinfo {
 class IniFile {
 public:
     // Reads a file that may not exist; a missing or unreadable file gives an empty IniFile.
-    // `include = path` lines (with no % substitution) are followed, at most 8 levels deep,
-    // relative paths taken from the current directory as Samba does.
+    // `include = path` lines (with no % substitution) are followed, at most 8 levels deep and 32
+    // files in all, relative paths taken from the current directory as Samba does. A file that
+    // includes itself, directly or through others, is not read again.
     static IniFile load(const std::string& path);
     static IniFile parse(std::string_view text, const std::function<std::string(const std::string&)>& readInclude = {});
 
@@ -35,8 +36,14 @@ private:
         std::string key;     // canonical
         std::string value;
     };
-    void parseInto(std::string_view text, const std::function<std::string(const std::string&)>& readInclude, int depth,
-                   std::string& section);
+    struct ParseState {
+        std::string section;
+        std::vector<std::string> includeChain; // the files being read, outermost first
+        int depth = 0;
+        int includesRead = 0;
+    };
+    void parseInto(std::string_view text, const std::function<std::string(const std::string&)>& readInclude,
+                   ParseState& state);
 
     std::vector<Entry> m_entries;
     std::vector<std::string> m_sections;

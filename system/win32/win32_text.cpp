@@ -3,32 +3,21 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <limits>
+
+#include "system/unicode/utf_convert.h"
 
 namespace quill::win32 {
 
+// wchar_t is UTF-16 here, so the portable converters' units pass straight through.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
 std::wstring toWide(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-        return {};
-    const int length = static_cast<int>(utf8.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), needed);
-    return wide;
+    const std::u16string wide = unicode::utf8ToUtf16(utf8);
+    return std::wstring(wide.begin(), wide.end());
 }
 
 std::string toUtf8(std::wstring_view utf16) {
-    if (utf16.empty())
-        return {};
-    if (utf16.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-        return {};
-    const int length = static_cast<int>(utf16.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, utf8.data(), needed, nullptr, nullptr);
-    return utf8;
+    return unicode::utf16ToUtf8(std::u16string(utf16.begin(), utf16.end()));
 }
 
 namespace {

@@ -117,13 +117,24 @@ TEST(FilterValues, SpecialCharactersAreEscaped) {
 
 TEST(AccountKinds, SamAccountTypeTellsUsersFromGroupsAndComputers) {
     const std::vector<std::pair<const char*, AccountKind>> rows{
-        {"805306368", AccountKind::User},  {"805306369", AccountKind::Other}, // a computer
-        {"268435456", AccountKind::Group}, {"268435457", AccountKind::Group}, {"536870912", AccountKind::Group},
-        {"536870913", AccountKind::Group}, {"805306370", AccountKind::Other}, {"", AccountKind::Other},
-        {"x", AccountKind::Other},
+        {"805306368", AccountKind::User},   {"805306369", AccountKind::Other}, // a computer
+        {"268435456", AccountKind::Group},  {"268435457", AccountKind::Group},     {"536870912", AccountKind::Group},
+        {"536870913", AccountKind::Group},  {"805306370", AccountKind::Other},     {"", AccountKind::Other},
+        {"x", AccountKind::Other},          {"805306368\x01", AccountKind::Other}, // damaged, not a user
+        {"805306368 ", AccountKind::Other},
     };
     for (const auto& [text, kind] : rows)
         EXPECT_EQ(accountKind(text), kind) << text;
+}
+
+TEST(AccountControl, OnlyWhole32BitIntegersAreFlags) {
+    const std::vector<std::pair<const char*, std::optional<std::uint32_t>>> rows{
+        {"512", 512u},          {"66050", 66050u},    {"-2147483648", 0x80000000u}, {"4294967295", 0xFFFFFFFFu},
+        {"-1", 0xFFFFFFFFu},    {"", std::nullopt},   {"4294967296", std::nullopt}, {"-2147483649", std::nullopt},
+        {"514x", std::nullopt}, {" 2", std::nullopt},
+    };
+    for (const auto& [text, flags] : rows)
+        EXPECT_EQ(parseAccountControl(text), flags) << text;
 }
 
 TEST(Sids, PrimaryGroupSidAppendsTheRid) {

@@ -79,6 +79,18 @@ TEST(Faillock, ConfigDefaultsAndOverrides) {
     EXPECT_EQ(c.failInterval, 60);
     EXPECT_TRUE(c.evenDenyRoot);
     EXPECT_EQ(loadFaillockConfig("/nonexistent/faillock.conf").deny, 3u);
+
+    // What pam_faillock itself refuses keeps the default: times past a week or negative, a relative dir.
+    const FaillockConfig refused = parseFaillockConfig("unlock_time = -5\n"
+                                                       "fail_interval = 604801\n"
+                                                       "root_unlock_time = 9223372036854775807\n"
+                                                       "fail_interval = never\n"
+                                                       "dir = tally\n");
+    EXPECT_EQ(refused.unlockTime, 600);
+    EXPECT_EQ(refused.failInterval, 900);
+    EXPECT_EQ(refused.rootUnlockTime, 600);
+    EXPECT_EQ(refused.dir, "/var/run/faillock");
+    EXPECT_EQ(parseFaillockConfig("unlock_time = 604800\n").unlockTime, 604800);
 }
 
 TEST(Faillock, TallyRoundTripsInPamFaillockLayout) {
@@ -129,6 +141,9 @@ TEST(Faillock, LockedOutLikePamFaillock) {
         {"even_deny_root", failures(5, 1), rootToo, true, true},
         {"invalid records do not count", failures(5, 1, 0), c, false, false},
         {"failures too far apart", failures(3, 1), shortInterval, false, false},
+        // A damaged tally far in the future: no overflow, still locked, as pam_faillock sees it.
+        {"time at the end of the range",
+         std::vector<TallyRecord>(3, TallyRecord{"tty", kTallyStatusValid, 0x7fffffffffffff00u}), c, false, true},
     };
     for (const Row& row : rows)
         EXPECT_EQ(isLockedOut(row.records, row.config, row.root, now), row.locked) << row.name;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,7 +52,31 @@ TEST(IniFile, FollowsIncludesButNotForever) {
     const IniFile file =
         IniFile::parse("[global]\ninclude = /etc/samba/%m.conf\ninclude = /etc/samba/extra.conf\n", reader);
     EXPECT_EQ(file.get("global", "workgroup"), "FROMINCLUDE");
-    EXPECT_EQ(reads, 8); // the self-include stops at the depth limit; %-macros are not followed
+    EXPECT_EQ(reads, 1); // a file is not read again inside itself; %-macros are not followed
+}
+
+TEST(IniFile, RepeatedIncludesStayBounded) {
+    // Each file includes both, many times: followed naively that is 20^8 reads.
+    int reads = 0;
+    std::string twice;
+    for (int i = 0; i < 10; ++i)
+        twice += "include = a.conf\ninclude = b.conf\n";
+    const IniFile file = IniFile::parse("[global]\n" + twice, [&](const std::string&) {
+        ++reads;
+        return "realm = R" + std::to_string(reads) + "\n" + twice;
+    });
+    EXPECT_LE(reads, 32);
+    EXPECT_EQ(file.get("global", "realm"), "R" + std::to_string(reads));
+}
+
+TEST(IniFile, IncludesOnlyRegularFiles) {
+    // A FIFO would block the program at start-up until something wrote to it.
+    testutil::TempDir dir;
+    const std::string fifo = dir.path() + "/fifo.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const IniFile file = IniFile::load(
+        dir.write("smb.conf", "[global]\ninclude = " + fifo + "\ninclude = /dev/zero\nworkgroup = LAB\n"));
+    EXPECT_EQ(file.get("global", "workgroup"), "LAB");
 }
 
 class Identity : public testing::Test {
@@ -106,6 +132,12 @@ TEST_F(Identity, FullNameFromHostsFileOrJoinedDomain) {
                   .fullName,
               "pc01.lab.example");
     EXPECT_EQ(sysinfo::readHostIdentity(sources("", "", "127.0.1.1 pc011.lab.example pc011\n")).fullName, "");
+    // An absolute name is the same name: without the dot it matches what an administrator types.
+    const HostIdentity absolute = sysinfo::readHostIdentity(sources("", "", "127.0.1.1 pc01.lab.example. pc01\n"));
+    EXPECT_EQ(absolute.fullName, "pc01.lab.example");
+    EXPECT_TRUE(sysinfo::namesComputer("PC01.lab.example", absolute));
+    EXPECT_EQ(sysinfo::readHostIdentity(sources("[global]\nsecurity=ads\nrealm=AD.EXAMPLE.\n")).fullName,
+              "pc01.ad.example");
     EXPECT_EQ(sysinfo::readHostIdentity(sources("[global]\nsecurity=ads\nrealm=AD.EXAMPLE\n")).fullName,
               "pc01.ad.example");
 }
