@@ -98,7 +98,7 @@ std::optional<ObjectPath> parsePath(std::string_view text) {
 ObjectPath parsePathOrThrow(std::string_view text) {
     if (auto path = parsePath(text))
         return std::move(*path);
-    throw Error(codes::kBadPathName, "An invalid directory pathname was passed");
+    throw Error(codes::kBadPathName, "無効なディレクトリ パス名が渡されました。");
 }
 
 } // namespace directory

@@ -6,7 +6,7 @@ namespace directory {
 
 namespace {
 [[noreturn]] void typeMismatch() {
-    throw Error(static_cast<long>(0x80020005L), "Type mismatch"); // DISP_E_TYPEMISMATCH
+    throw Error(static_cast<long>(0x80020005L), "型が一致しません。"); // DISP_E_TYPEMISMATCH
 }
 } // namespace
 

@@ -107,6 +107,6 @@ TEST(RoutingService, SendsThisComputerLocallyAndTheRestToTheDomain) {
     EXPECT_EQ(routeOf(routing, "WinNT://PC01."), "local WinNT://PC01.");
 
     directory::RoutingService noDomain([](std::string_view) { return false; }, &local, nullptr);
-    EXPECT_NE(routeOf(noDomain, "WinNT://CORP/bob,User").find("No directory service serves"), std::string::npos);
+    EXPECT_NE(routeOf(noDomain, "WinNT://CORP/bob,User").find("「CORP」を扱うディレクトリ サービスがありません。"), std::string::npos);
     EXPECT_THROW(noDomain.bind("not a path"), directory::Error);
 }
