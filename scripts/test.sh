@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every suite: unit, gui, unix (real shadow-utils in a private namespace), ad (a real Samba
-# domain controller on 127.0.0.3) and win32 (the cross-built .exe under wine). Needs root for the
+# domain controller on 127.0.0.3), package (the .deb built, installed on this machine and driven
+# through polkit) and win32 (the cross-built .exe under wine). Needs root for the
 # namespaces and the domain controller. Exits non-zero when any suite fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +33,8 @@ run unit ctest --test-dir "$build" -L unit --output-on-failure
 for suite in gui unix ad; do
     run "$suite" "tests/run-$suite.sh" "$build"
 done
+# The Debian package: built, checked, installed here and driven through polkit as users would.
+run package tests/run-package.sh "$build"
 # The Windows build is its own cross build (preset windows), run under wine.
 run win32 tests/run-win32.sh build/windows
 
