@@ -15,7 +15,8 @@ long shadowExpiryDay(directory::CivilDate lastDay) {
     local.tm_isdst = -1; // let the zone's rules decide, also on the day the clocks change
     const std::time_t midnight = std::mktime(&local);
     if (midnight == static_cast<std::time_t>(-1))
-        throw directory::Error(directory::codes::kBadParameter, "The expiry date cannot be represented.");
+        throw directory::Error(directory::codes::kBadParameter,
+                               "この有効期限の日付は扱えません。別の日付を指定してください。");
     constexpr long long kDay = 86400;
     const long long seconds = static_cast<long long>(midnight);
     long long day = seconds / kDay;

@@ -66,16 +66,16 @@ void checkAccountName(std::string_view name) {
         return;
     std::string why;
     if (name.empty())
-        why = "it is empty";
+        why = "空です";
     else if (name.size() > kMaxAccountNameLength)
-        why = "it is longer than 32 bytes";
+        why = "32 バイトを超えています";
     else if (name.front() == '-')
-        why = "it begins with \"-\"";
+        why = "「-」で始まっています";
     else if (!isValidUtf8(name))
-        why = "it is not valid UTF-8";
+        why = "UTF-8 として正しくありません";
     else
-        why = "it contains a character a local account name cannot hold";
-    throw directory::Error(directory::codes::kBadPathName, "Invalid local account name: " + why + ".");
+        why = "名前に使えない文字を含んでいます";
+    throw directory::Error(directory::codes::kBadPathName, "ローカルアカウント名が正しくありません（" + why + "）。");
 }
 
 bool isSafeGecos(std::string_view text) noexcept {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "account_files.h"
 #include "directory/error.h"
 
 namespace unixacct {
@@ -41,6 +42,28 @@ struct FdCloser {
 
 } // namespace
 
+void applyFaillockSetting(FaillockConfig& config, std::string_view key, std::string_view value) {
+    if (key == "dir" && !value.empty()) {
+        config.dir = std::string(value);
+    } else if (key == "deny") {
+        parseNumber(value, config.deny);
+    } else if (key == "unlock_time") {
+        if (value == "never")
+            config.unlockTime = 0;
+        else
+            parseNumber(value, config.unlockTime);
+    } else if (key == "fail_interval") {
+        parseNumber(value, config.failInterval);
+    } else if (key == "root_unlock_time") {
+        if (value == "never")
+            config.rootUnlockTime = 0;
+        else
+            parseNumber(value, config.rootUnlockTime);
+    } else if (key == "even_deny_root") {
+        config.evenDenyRoot = true;
+    }
+}
+
 FaillockConfig parseFaillockConfig(std::string_view text) {
     FaillockConfig config;
     std::size_t pos = 0;
@@ -58,27 +81,52 @@ FaillockConfig parseFaillockConfig(std::string_view text) {
         const auto eq = line.find('=');
         const std::string_view key = trim(line.substr(0, eq));
         const std::string_view value = eq == std::string_view::npos ? std::string_view() : trim(line.substr(eq + 1));
-        if (key == "dir" && !value.empty()) {
-            config.dir = std::string(value);
-        } else if (key == "deny") {
-            parseNumber(value, config.deny);
-        } else if (key == "unlock_time") {
-            if (value == "never")
-                config.unlockTime = 0;
-            else
-                parseNumber(value, config.unlockTime);
-        } else if (key == "fail_interval") {
-            parseNumber(value, config.failInterval);
-        } else if (key == "root_unlock_time") {
-            if (value == "never")
-                config.rootUnlockTime = 0;
-            else
-                parseNumber(value, config.rootUnlockTime);
-        } else if (key == "even_deny_root") {
-            config.evenDenyRoot = true;
-        }
+        applyFaillockSetting(config, key, value);
     }
     return config;
+}
+
+std::vector<std::vector<std::string>> faillockPamArguments(std::string_view text) {
+    std::vector<std::vector<std::string>> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (const auto hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        // Tokens are separated by blanks; "[...]" is one token (a control or an argument with blanks).
+        std::vector<std::string> tokens;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+                ++i;
+            if (i >= line.size())
+                break;
+            std::string token;
+            if (line[i] == '[') {
+                const std::size_t close = line.find(']', i);
+                const std::size_t stop = close == std::string_view::npos ? line.size() : close;
+                token = std::string(line.substr(i + 1, stop - i - 1));
+                i = stop + 1;
+            } else {
+                const std::size_t stop = line.find_first_of(" \t\r", i);
+                token = std::string(line.substr(i, stop == std::string_view::npos ? std::string_view::npos : stop - i));
+                i = stop == std::string_view::npos ? line.size() : stop;
+            }
+            tokens.push_back(std::move(token));
+        }
+        if (tokens.size() < 3 || (tokens[0] != "auth" && tokens[0] != "-auth"))
+            continue;
+        const std::string& module = tokens[2];
+        const auto slash = module.rfind('/');
+        if (module.substr(slash == std::string::npos ? 0 : slash + 1) != "pam_faillock.so")
+            continue;
+        lines.emplace_back(tokens.begin() + 3, tokens.end());
+    }
+    return lines;
 }
 
 FaillockConfig loadFaillockConfig(const std::string& path) {
@@ -88,6 +136,32 @@ FaillockConfig loadFaillockConfig(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return parseFaillockConfig(text.str());
+}
+
+FaillockConfig loadFaillockSettings(const std::string& confPath, const std::vector<std::string>& pamPaths) {
+    std::vector<std::vector<std::string>> pamLines;
+    for (const std::string& path : pamPaths) {
+        std::ifstream in(path);
+        if (!in)
+            continue;
+        std::ostringstream text;
+        text << in.rdbuf();
+        for (auto& args : faillockPamArguments(text.str()))
+            pamLines.push_back(std::move(args));
+    }
+    std::string conf = confPath;
+    for (const auto& args : pamLines)
+        for (const std::string& arg : args)
+            if (arg.rfind("conf=", 0) == 0 && arg.size() > 5)
+                conf = arg.substr(5);
+    FaillockConfig config = loadFaillockConfig(conf);
+    for (const auto& args : pamLines)
+        for (const std::string& arg : args) {
+            const auto eq = arg.find('=');
+            applyFaillockSetting(config, std::string_view(arg).substr(0, eq),
+                                 eq == std::string::npos ? std::string_view() : std::string_view(arg).substr(eq + 1));
+        }
+    return config;
 }
 
 std::vector<TallyRecord> parseTally(std::string_view bytes) {
@@ -141,7 +215,7 @@ TallyFile readTallyFile(const std::string& dir, const std::string& user) {
             return {};
         const long code =
             (errno == EACCES || errno == EPERM) ? directory::codes::kAccessDenied : directory::codes::kFail;
-        throw directory::Error(code, "Cannot read the failed-login tally " + path + ": " + std::strerror(errno));
+        throw directory::Error(code, "ログイン失敗の記録 " + path + " を読めません（" + errnoText(errno) + "）。");
     }
     std::string bytes;
     char buffer[4096];
@@ -150,7 +224,7 @@ TallyFile readTallyFile(const std::string& dir, const std::string& user) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw directory::Error(directory::codes::kFail, "Cannot read the failed-login tally " + path + ".");
+            throw directory::Error(directory::codes::kFail, "ログイン失敗の記録 " + path + " を読めません。");
         if (n == 0)
             break;
         bytes.append(buffer, static_cast<std::size_t>(n));

@@ -23,6 +23,13 @@ struct FaillockConfig {
 FaillockConfig parseFaillockConfig(std::string_view text);
 // Reads the file; a missing file gives the defaults.
 FaillockConfig loadFaillockConfig(const std::string& path);
+// One setting by its faillock.conf key (also the PAM argument's name).
+void applyFaillockSetting(FaillockConfig& config, std::string_view key, std::string_view value);
+// The arguments of each pam_faillock.so auth line of a PAM file, in order.
+std::vector<std::vector<std::string>> faillockPamArguments(std::string_view text);
+// What pam_faillock applies: faillock.conf (or the file a conf= argument names), overridden by
+// the arguments on the pam_faillock.so lines of the PAM files (common-auth, system-auth).
+FaillockConfig loadFaillockSettings(const std::string& confPath, const std::vector<std::string>& pamPaths);
 
 // One record of a tally file as pam_faillock writes it (struct tally, 64 bytes, host order).
 struct TallyRecord {

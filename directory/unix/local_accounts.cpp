@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "account_files.h"
 #include "directory/error.h"
 
 namespace unixacct {
@@ -26,7 +27,8 @@ File openForReading(const std::string& path) {
         const int error = errno;
         const long code =
             (error == EACCES || error == EPERM) ? directory::codes::kAccessDenied : directory::codes::kFail;
-        throw directory::Error(code, "Cannot read " + path + ": " + std::strerror(error));
+        throw directory::Error(code, path + " を読めません（" + errnoText(error) + "）。" +
+                                         (code == directory::codes::kAccessDenied ? "管理者の権限が必要です。" : ""));
     }
     return file;
 }
@@ -51,7 +53,7 @@ void readEntries(File file, const std::string& path, Reader reader, Convert conv
             break;
     }
     if (std::ferror(file.get()))
-        throw directory::Error(directory::codes::kFail, "Cannot read " + path + ".");
+        throw directory::Error(directory::codes::kFail, path + " を読めません。");
 }
 
 template <class Entry, class Reader, class Convert, class Visit>
@@ -78,7 +80,7 @@ std::string readWhole(const std::string& path) {
     }
     text.resize(used);
     if (std::ferror(file.get()))
-        throw directory::Error(directory::codes::kFail, "Cannot read " + path + ".");
+        throw directory::Error(directory::codes::kFail, path + " を読めません。");
     return text;
 }
 
@@ -98,7 +100,7 @@ std::optional<Result> findByName(const std::string& path, const std::string& nam
         std::optional<Result> found;
         File one(fmemopen(line.data(), line.size(), "r"));
         if (!one)
-            throw directory::Error(directory::codes::kFail, "Out of memory.");
+            throw directory::Error(directory::codes::kFail, "メモリーが足りません。");
         readEntries<Entry>(
             std::move(one), path, reader, [](const Entry& e) -> const Entry& { return e; },
             [&](const Entry& e) {

@@ -9,13 +9,17 @@
 
 namespace unixacct {
 
-// Where this computer's own account database lives. Reads use these paths; the account tools
-// always act on the system's own files, so writes only agree with reads at the defaults.
+// Where this computer's own account database lives. Reads and the program's own writes use these
+// paths; the tools it runs (faillock, gpasswd) act on the system's own files.
 struct AccountSources {
     std::string passwdPath = "/etc/passwd";
     std::string shadowPath = "/etc/shadow";
     std::string groupPath = "/etc/group";
     std::string faillockConfPath = "/etc/security/faillock.conf";
+    // PAM files whose pam_faillock.so arguments override faillock.conf.
+    std::vector<std::string> pamAuthPaths{"/etc/pam.d/common-auth", "/etc/pam.d/system-auth"};
+    std::string loginDefsPath = "/etc/login.defs";
+    std::string pamPasswordPath = "/etc/pam.d/common-password"; // pam_unix's hash method
 };
 
 struct PasswdEntry {

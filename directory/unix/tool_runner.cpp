@@ -8,12 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
 #include "directory/error.h"
 #include "directory/secret.h"
+#include "sigpipe_guard.h"
 
 namespace unixacct {
 namespace {
@@ -35,43 +38,11 @@ private:
     int m_fd;
 };
 
-// Writing to a tool that has already exited must not end this program with SIGPIPE: the signal
-// is blocked for the write and a pending one is taken away before the mask is restored.
-class SigpipeGuard {
-public:
-    SigpipeGuard() {
-        sigset_t pipeOnly;
-        sigemptyset(&pipeOnly);
-        sigaddset(&pipeOnly, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipeOnly, &m_oldMask);
-    }
-    ~SigpipeGuard() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
-            sigset_t pipeOnly;
-            sigemptyset(&pipeOnly);
-            sigaddset(&pipeOnly, SIGPIPE);
-            const timespec zero{0, 0};
-            sigtimedwait(&pipeOnly, nullptr, &zero);
-        }
-        pthread_sigmask(SIG_SETMASK, &m_oldMask, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
-private:
-    sigset_t m_oldMask{};
-    bool m_wasPending = false;
-};
-
 void makePipe(Fd& readEnd, Fd& writeEnd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw directory::Error(directory::codes::kFail, std::string("Cannot create a pipe: ") + std::strerror(errno));
+        throw directory::Error(directory::codes::kFail,
+                               "パイプを作れません（エラー番号 " + std::to_string(errno) + "）。");
     readEnd.reset(fds[0]);
     writeEnd.reset(fds[1]);
 }
@@ -129,7 +100,7 @@ std::string systemToolPath(std::string_view name) {
 
 ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::string_view input) {
     if (argv.empty())
-        throw directory::Error(directory::codes::kInvalidArg, "No program to run.");
+        throw directory::Error(directory::codes::kInvalidArg, "実行するプログラムがありません。");
 
     Fd inRead, inWrite, errRead, errWrite;
     makePipe(inRead, inWrite);
@@ -148,7 +119,8 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(attributes.get(), &all);
     posix_spawnattr_setsigmask(attributes.get(), &none);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(attributes.get(), 0); // its own group, so a time-out kills what it started too
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -162,10 +134,14 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
     inRead.reset();
     errWrite.reset();
     if (rc != 0)
-        throw directory::Error(directory::codes::kFail, "Cannot run " + argv[0] + ": " + std::strerror(rc));
+        throw directory::Error(directory::codes::kFail, argv[0] + " を起動できません（エラー番号 " +
+                                                            std::to_string(rc) +
+                                                            "）。インストールされているか確かめてください。");
 
     // Feed standard input and drain standard error together, so neither side can block the other.
     const SigpipeGuard sigpipeGuard;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimitSeconds);
+    bool timedOut = false;
     std::string errors;
     std::size_t written = 0;
     if (input.empty())
@@ -173,11 +149,21 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
     while (errRead.get() >= 0) {
         std::array<pollfd, 2> fds{pollfd{errRead.get(), POLLIN, 0}, pollfd{inWrite.get(), POLLOUT, 0}};
         const nfds_t count = inWrite.get() >= 0 ? 2 : 1;
-        if (::poll(fds.data(), count, -1) < 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            ::killpg(pid, SIGKILL);
+            break;
+        }
+        const int ready = ::poll(fds.data(), count, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
+        if (ready == 0)
+            continue;
         if (count == 2 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
             const ssize_t n = ::write(inWrite.get(), input.data() + written, input.size() - written);
             if (n > 0)
@@ -199,15 +185,18 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
         }
     }
     inWrite.reset();
+    errRead.reset();
 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            throw directory::Error(directory::codes::kFail, "Lost track of " + argv[0] + ".");
+            throw directory::Error(directory::codes::kFail, argv[0] + " の終了を確かめられません。");
     }
     ToolResult result;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.firstErrorLine = firstLine(errors);
+    result.timedOut = timedOut;
+    result.timeLimitSeconds = m_timeLimitSeconds;
     directory::secureZero(errors);
     return result;
 }

@@ -10,6 +10,8 @@ namespace unixacct {
 struct ToolResult {
     int exitStatus = 0;         // the exit code, or 128 + signal when killed
     std::string firstErrorLine; // first non-empty line of standard error
+    bool timedOut = false;      // killed for running past the time limit
+    int timeLimitSeconds = 0;
 };
 
 // Runs the account tools. The account code talks to this interface so tests can record what
@@ -23,10 +25,16 @@ public:
 };
 
 // posix_spawn with a clean environment (PATH of the system directories, LC_ALL=C so the
-// messages are stable), every other descriptor closed, standard output discarded.
+// messages are stable), every other descriptor closed, standard output discarded. Each tool runs
+// in a process group of its own; one still running at the time limit is killed with its whole
+// group, and the result says so.
 class SpawnToolRunner final : public ToolRunner {
 public:
+    explicit SpawnToolRunner(int timeLimitSeconds = 30) : m_timeLimitSeconds(timeLimitSeconds) {}
     ToolResult run(const std::vector<std::string>& argv, std::string_view input) override;
+
+private:
+    int m_timeLimitSeconds;
 };
 
 // The absolute path of a system tool, looked up in the sbin and bin directories only.

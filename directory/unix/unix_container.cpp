@@ -19,7 +19,7 @@ std::string UnixContainer::adsPath() {
 void UnixContainer::put(std::string_view property, const directory::Value& value) {
     if (!equalsNoCase(property, "Filter"))
         throw directory::Error(directory::codes::kPropertyNotSupported,
-                               "The property " + std::string(property) + " is not supported by this computer.");
+                               "このコンピューターにはプロパティ " + std::string(property) + " がありません。");
     std::vector<std::string> filter;
     for (const directory::Value& item : value.asArray())
         filter.push_back(item.asText());

@@ -6,18 +6,24 @@
 
 namespace unixacct {
 
-void runTool(const UnixContext& context, std::vector<std::string> argv, std::string_view input) {
-    const ToolResult result = context.runner.run(argv, input);
+void runTool(ToolRunner& runner, const std::vector<std::string>& argv, std::string_view input) {
+    const ToolResult result = runner.run(argv, input);
     if (result.exitStatus == 0)
         return;
     const std::string& tool = argv.front();
     const std::string shortName = tool.substr(tool.rfind('/') + 1);
+    if (result.timedOut)
+        throw directory::Error(
+            directory::codes::kTimeout,
+            shortName + " が " + std::to_string(result.timeLimitSeconds) +
+                " 秒以内に終わらなかったため、止めました。少し待ってから、もう一度実行してください。");
     // Without root the tools refuse every change; their wording varies, the cause does not.
     const bool denied = ::geteuid() != 0 || result.firstErrorLine.find("Permission denied") != std::string::npos ||
                         result.firstErrorLine.find("Operation not permitted") != std::string::npos;
-    std::string description = shortName + " failed (exit status " + std::to_string(result.exitStatus) + ")";
+    std::string description = shortName + " が失敗しました（終了コード " + std::to_string(result.exitStatus) + "）";
     if (!result.firstErrorLine.empty())
         description += ": " + result.firstErrorLine;
+    description += denied ? "。管理者の権限で実行してください。" : "。";
     throw directory::Error(denied ? directory::codes::kAccessDenied : directory::codes::kFail, description);
 }
 

@@ -19,7 +19,7 @@ std::string UnixGroup::adsPath() {
 
 void UnixGroup::put(std::string_view property, const directory::Value&) {
     throw directory::Error(directory::codes::kPropertyNotSupported,
-                           "The property " + std::string(property) + " is not supported by local groups.");
+                           "ローカルグループにはプロパティ " + std::string(property) + " がありません。");
 }
 
 void UnixGroup::setInfo() {}
@@ -31,14 +31,16 @@ std::string UnixGroup::description() {
 std::string UnixGroup::memberName(const std::string& memberPath, gid_t& primaryGid) const {
     const directory::ObjectPath path = directory::parsePathOrThrow(memberPath);
     if (path.isContainer() || !(path.className.empty() || equalsNoCase(path.className, "User")))
-        throw directory::Error(directory::codes::kBadParameter, "Only a user can be a member of a local group.");
+        throw directory::Error(directory::codes::kBadParameter,
+                               "ローカルグループのメンバーにできるのはユーザーだけです。");
     if (m_context->isThisComputer && !m_context->isThisComputer(path.host()))
         throw directory::Error(directory::codes::kBadParameter,
-                               "A local group can only hold accounts of this computer.");
+                               "ローカルグループのメンバーにできるのは、このコンピューターのアカウントだけです。");
     checkAccountName(*path.name);
     const auto user = m_context->accounts.findUser(*path.name);
     if (!user)
-        throw directory::Error(directory::codes::kNoSuchUser, "The user name could not be found.");
+        throw directory::Error(directory::codes::kNoSuchUser,
+                               "ローカルアカウント " + *path.name + " はありません。名前を確かめてください。");
     primaryGid = user->gid;
     return user->name;
 }
@@ -49,7 +51,8 @@ UnixGroup::Membership UnixGroup::membership(const std::string& memberPath) const
     result.user = memberName(memberPath, primaryGid);
     const auto current = m_context->accounts.findGroup(m_entry.name);
     if (!current)
-        throw directory::Error(directory::codes::kNoSuchGroup, "The group name could not be found.");
+        throw directory::Error(directory::codes::kNoSuchGroup,
+                               "ローカルグループ " + m_entry.name + " はありません。名前を確かめてください。");
     const auto& members = current->members;
     result.byPrimaryGroup = primaryGid == current->gid;
     result.listed = std::find(members.begin(), members.end(), result.user) != members.end();
@@ -59,18 +62,21 @@ UnixGroup::Membership UnixGroup::membership(const std::string& memberPath) const
 void UnixGroup::add(const std::string& memberPath) {
     const Membership m = membership(memberPath);
     if (m.byPrimaryGroup || m.listed)
-        throw directory::Error(directory::codes::kMemberInGroup, "The account is already a member of the group.");
-    runTool(*m_context, {systemToolPath("gpasswd"), "-a", m.user, m_entry.name});
+        throw directory::Error(directory::codes::kMemberInGroup,
+                               m.user + " はすでにグループ " + m_entry.name + " のメンバーです。");
+    m_context->admin.changeMembership(m_entry.name, m.user, true);
 }
 
 void UnixGroup::remove(const std::string& memberPath) {
     const Membership m = membership(memberPath);
     if (!m.listed) {
-        const char* why = m.byPrimaryGroup ? "The group is the account's primary group; change it with usermod -g."
-                                           : "The account is not a member of the group.";
+        const std::string why = m.byPrimaryGroup
+                                    ? m_entry.name + " は " + m.user +
+                                          " の主グループなので外せません。主グループは usermod -g で変えてください。"
+                                    : m.user + " はグループ " + m_entry.name + " のメンバーではありません。";
         throw directory::Error(directory::codes::kMemberNotInGroup, why);
     }
-    runTool(*m_context, {systemToolPath("gpasswd"), "-d", m.user, m_entry.name});
+    m_context->admin.changeMembership(m_entry.name, m.user, false);
 }
 
 } // namespace unixacct

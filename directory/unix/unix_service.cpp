@@ -1,6 +1,10 @@
 #include "unix_service.h"
 
+#include <unistd.h>
+
 #include "account_name.h"
+#include "helper_admin.h"
+#include "local_admin.h"
 #include "directory/object_path.h"
 #include "unix_container.h"
 #include "unix_context.h"
@@ -10,33 +14,54 @@
 namespace unixacct {
 namespace {
 
-// Keeps the runner alive as long as any object of the service is.
+// Keeps the privileged side alive as long as any object of the service is.
 struct OwningContext : UnixContext {
-    OwningContext(AccountSources sources, std::shared_ptr<ToolRunner> runner,
+    OwningContext(AccountSources sources, std::shared_ptr<AccountAdmin> admin,
                   std::function<bool(std::string_view)> isThisComputer)
-        : UnixContext{LocalAccounts(std::move(sources)), *runner, std::move(isThisComputer)},
-          ownedRunner(std::move(runner)) {}
-    std::shared_ptr<ToolRunner> ownedRunner;
+        : UnixContext{LocalAccounts(std::move(sources)), *admin, std::move(isThisComputer)},
+          ownedAdmin(std::move(admin)) {}
+    std::shared_ptr<AccountAdmin> ownedAdmin;
 };
+
+bool isSystemDatabase(const AccountSources& sources) {
+    const AccountSources system;
+    return sources.passwdPath == system.passwdPath && sources.shadowPath == system.shadowPath &&
+           sources.groupPath == system.groupPath && sources.faillockConfPath == system.faillockConfPath &&
+           sources.pamAuthPaths == system.pamAuthPaths && sources.loginDefsPath == system.loginDefsPath &&
+           sources.pamPasswordPath == system.pamPasswordPath;
+}
+
+// Root acts in this process; anyone else on the system's own files goes through the helper,
+// started only when a step first needs it. Other files (fixtures) are never the helper's business.
+std::shared_ptr<AccountAdmin> chooseAdmin(const AccountSources& sources, std::shared_ptr<ToolRunner> runner,
+                                          std::shared_ptr<AccountAdmin> admin) {
+    if (admin)
+        return admin;
+    if (::geteuid() != 0 && !runner && isSystemDatabase(sources))
+        return std::make_shared<HelperAdmin>();
+    return std::make_shared<LocalAdmin>(sources, std::move(runner));
+}
 
 } // namespace
 
 UnixService::UnixService(AccountSources sources, std::shared_ptr<ToolRunner> runner,
-                         std::function<bool(std::string_view host)> isThisComputer)
-    : m_runner(runner ? std::move(runner) : std::make_shared<SpawnToolRunner>()),
-      m_context(std::make_shared<OwningContext>(std::move(sources), m_runner, std::move(isThisComputer))) {}
+                         std::function<bool(std::string_view host)> isThisComputer, std::shared_ptr<AccountAdmin> admin)
+    : m_context(std::make_shared<OwningContext>(sources, chooseAdmin(sources, std::move(runner), std::move(admin)),
+                                                std::move(isThisComputer))) {}
 
 UnixService::~UnixService() = default;
 
 std::unique_ptr<directory::Object> UnixService::bind(std::string_view pathText) {
     directory::ObjectPath path = directory::parsePathOrThrow(pathText);
     if (m_context->isThisComputer && !m_context->isThisComputer(path.host()))
-        throw directory::Error(directory::codes::kNotFound, "The network path was not found.");
+        throw directory::Error(directory::codes::kNotFound,
+                               "このコンピューターのアカウントではありません。対象を確かめてください。");
 
     if (path.isContainer()) {
         if (!path.className.empty() && !equalsNoCase(path.className, "Computer") &&
             !equalsNoCase(path.className, "Domain"))
-            throw directory::Error(directory::codes::kUnknownObject, "Unknown directory object.");
+            throw directory::Error(directory::codes::kUnknownObject,
+                                   "このコンピューターにない種類のオブジェクトです。");
         return std::make_unique<UnixContainer>(m_context, std::move(path));
     }
 
@@ -48,7 +73,8 @@ std::unique_ptr<directory::Object> UnixService::bind(std::string_view pathText) 
             return std::make_unique<UnixUser>(m_context, std::move(path), std::move(*user));
         }
         if (!anyClass)
-            throw directory::Error(directory::codes::kNoSuchUser, "The user name could not be found.");
+            throw directory::Error(directory::codes::kNoSuchUser,
+                                   "ローカルアカウント " + *path.name + " はありません。名前を確かめてください。");
     }
     if (anyClass || equalsNoCase(path.className, "Group")) {
         if (auto group = m_context->accounts.findGroup(*path.name)) {
@@ -56,10 +82,10 @@ std::unique_ptr<directory::Object> UnixService::bind(std::string_view pathText) 
             return std::make_unique<UnixGroup>(m_context, std::move(path), std::move(*group));
         }
         throw directory::Error(anyClass ? directory::codes::kUnknownObject : directory::codes::kNoSuchGroup,
-                               anyClass ? "There is no local account or group of that name."
-                                        : "The group name could not be found.");
+                               (anyClass ? "ローカルアカウントもローカルグループも " : "ローカルグループ ") +
+                                   *path.name + " はありません。名前を確かめてください。");
     }
-    throw directory::Error(directory::codes::kUnknownObject, "Unknown directory object class.");
+    throw directory::Error(directory::codes::kUnknownObject, "このコンピューターにない種類のオブジェクトです。");
 }
 
 } // namespace unixacct

@@ -5,15 +5,11 @@
 #include "account_expiry.h"
 #include "account_name.h"
 #include "directory/date_text.h"
-#include "faillock.h"
+#include "local_admin.h"
 #include "unix_group.h"
 
 namespace unixacct {
 namespace {
-
-bool isLockedHash(const std::string& hash) {
-    return !hash.empty() && hash.front() == '!';
-}
 
 // Expiry day 1 is the disabled mark; 0 is what some tools leave for the same purpose.
 bool isDisabledExpiry(long day) {
@@ -43,33 +39,24 @@ void UnixUser::put(std::string_view property, const directory::Value& value) {
         setIsAccountLocked(value.asBoolean());
     } else if (equalsNoCase(property, "PasswordExpired")) {
         if (value.asInteger() != 1)
-            throw directory::Error(kBadParameter, "PasswordExpired can only be set to 1 for a local account.");
+            throw directory::Error(kBadParameter, "PasswordExpired に指定できるのは 1 だけです。");
         m_expirePassword = true;
     } else if (equalsNoCase(property, "AccountExpirationDate")) {
         if (value.isInteger()) {
             if (value.asInteger() != 1)
-                throw directory::Error(kBadParameter, "AccountExpirationDate takes a date or the integer 1.");
+                throw directory::Error(kBadParameter, "有効期限には日付か整数の 1（無期限）を指定してください。");
             m_newExpiryDay = -1;
         } else {
             const auto date = directory::parseDateText(value.asText());
             if (!date)
-                throw directory::Error(kBadParameter, "AccountExpirationDate: \"" + value.asText() + "\" is no date.");
+                throw directory::Error(kBadParameter,
+                                       "「" + value.asText() + "」は日付ではありません。年/月/日で指定してください。");
             m_newExpiryDay = shadowExpiryDay(*date);
         }
     } else {
         throw directory::Error(directory::codes::kPropertyNotSupported,
-                               "The property " + std::string(property) + " is not supported by local accounts.");
+                               "ローカルアカウントにはプロパティ " + std::string(property) + " がありません。");
     }
-}
-
-ShadowEntry UnixUser::readShadow() const {
-    if (auto shadow = m_context->accounts.findShadow(m_entry.name))
-        return *shadow;
-    // No shadow line: the password field of passwd is the hash itself.
-    ShadowEntry fromPasswd;
-    fromPasswd.name = m_entry.name;
-    fromPasswd.password = m_entry.password;
-    return fromPasswd;
 }
 
 std::string UnixUser::description() {
@@ -83,8 +70,8 @@ void UnixUser::setDescription(const std::string& text) {
 bool UnixUser::accountDisabled() {
     if (m_newDisabled)
         return *m_newDisabled;
-    const ShadowEntry shadow = readShadow();
-    return isLockedHash(shadow.password) || isDisabledExpiry(shadow.expire);
+    const ShadowState shadow = m_context->admin.shadowState(m_entry.name);
+    return shadow.passwordLocked || isDisabledExpiry(shadow.expire);
 }
 
 void UnixUser::setAccountDisabled(bool disabled) {
@@ -94,75 +81,32 @@ void UnixUser::setAccountDisabled(bool disabled) {
 bool UnixUser::isAccountLocked() {
     if (m_unlock)
         return false;
-    const FaillockConfig config = loadFaillockConfig(m_context->accounts.sources().faillockConfPath);
-    const TallyFile tally = readTallyFile(config.dir, m_entry.name);
-    return tally.exists && isLockedOut(tally.records, config, m_entry.uid == 0, std::time(nullptr));
+    return m_context->admin.lockedOut(m_entry.name);
 }
 
 void UnixUser::setIsAccountLocked(bool locked) {
     if (locked)
-        throw directory::Error(directory::codes::kBadParameter, "A local account cannot be locked out on purpose.");
+        throw directory::Error(directory::codes::kBadParameter,
+                               "ローカルアカウントを意図してロックアウトすることはできません。");
     m_unlock = true;
 }
 
-std::vector<std::string> UnixUser::usermodArguments() {
-    std::vector<std::string> args;
-    m_extraUnlocks = 0;
-    if (m_newDescription) {
-        if (!isSafeGecos(*m_newDescription))
-            throw directory::Error(directory::codes::kBadParameter,
-                                   "A local account's description cannot hold \":\", a line break or invalid UTF-8.");
-        args.insert(args.end(), {"-c", *m_newDescription});
-    }
-    if (m_newDisabled && *m_newDisabled) {
-        args.insert(args.end(), {"-L", "-e", "1"});
-    } else if (m_newDisabled) {
-        const ShadowEntry shadow = readShadow();
-        if (isLockedHash(shadow.password)) {
-            const std::size_t marks = shadow.password.find_first_not_of('!');
-            if (marks == std::string::npos) {
-                args.insert(args.end(), {"-p", "*"});
-            } else {
-                args.push_back("-U");
-                m_extraUnlocks = static_cast<int>(marks) - 1;
-            }
-        }
-        if (isDisabledExpiry(shadow.expire))
-            args.insert(args.end(), {"-e", ""});
-    }
-    return args;
-}
-
 void UnixUser::setInfo() {
-    // Everything is checked and composed before the first tool runs.
-    std::vector<std::string> usermod = usermodArguments();
-    std::vector<std::string> chage;
-    if (m_expirePassword)
-        chage.insert(chage.end(), {"-d", "0"});
-    if (m_newExpiryDay)
-        chage.insert(chage.end(), {"-E", std::to_string(*m_newExpiryDay)});
-    std::string faillockDir;
-    if (m_unlock) {
-        const FaillockConfig config = loadFaillockConfig(m_context->accounts.sources().faillockConfPath);
-        // No tally means nothing to clear; faillock would succeed without changing anything.
-        if (readTallyFile(config.dir, m_entry.name).exists)
-            faillockDir = config.dir;
-    }
-
-    if (!usermod.empty()) {
-        usermod.insert(usermod.begin(), systemToolPath("usermod"));
-        usermod.insert(usermod.end(), {"--", m_entry.name});
-        runTool(*m_context, std::move(usermod));
-        for (int i = 0; i < m_extraUnlocks; ++i)
-            runTool(*m_context, {systemToolPath("usermod"), "-U", "--", m_entry.name});
-    }
-    if (!chage.empty()) {
-        chage.insert(chage.begin(), systemToolPath("chage"));
-        chage.insert(chage.end(), {"--", m_entry.name});
-        runTool(*m_context, std::move(chage));
-    }
-    if (!faillockDir.empty())
-        runTool(*m_context, {systemToolPath("faillock"), "--dir", faillockDir, "--user", m_entry.name, "--reset"});
+    UserChange change;
+    change.user = m_entry.name;
+    change.description = m_newDescription;
+    change.disabled = m_newDisabled;
+    change.unlock = m_unlock;
+    change.expirePassword = m_expirePassword;
+    change.expiryDay = m_newExpiryDay;
+    if (m_newPassword)
+        change.password.emplace(m_newPassword->view());
+    if (!change.description && !change.disabled && !change.unlock && !change.expirePassword && !change.expiryDay &&
+        !change.password)
+        return;
+    // Everything is checked here first, so a refused value never reaches the privileged side.
+    checkUserChange(change);
+    m_context->admin.commit(change);
 
     if (m_newDescription)
         m_entry.gecos = *m_newDescription;
@@ -171,24 +115,16 @@ void UnixUser::setInfo() {
     m_unlock = false;
     m_expirePassword = false;
     m_newExpiryDay.reset();
+    m_newPassword.reset();
 }
 
 void UnixUser::setPassword(const directory::Secret& password) {
-    const std::string_view text = password.view();
-    if (text.empty())
-        throw directory::Error(directory::codes::kPasswordPolicy, "A local account's password cannot be empty.");
-    if (text.find_first_of(std::string_view("\n\r\0", 3)) != std::string_view::npos)
-        throw directory::Error(directory::codes::kPasswordPolicy,
-                               "A local account's password cannot hold a line break or a NUL character.");
-    // One buffer, reserved up front so no copy of the password is left behind by a reallocation.
-    std::string line;
-    line.reserve(m_entry.name.size() + text.size() + 2);
-    line.append(m_entry.name).append(1, ':').append(text).append(1, '\n');
-    struct Wipe {
-        std::string& s;
-        ~Wipe() { directory::secureZero(s); }
-    } wipe{line};
-    runTool(*m_context, {systemToolPath("chpasswd")}, line);
+    UserChange check;
+    check.user = m_entry.name;
+    check.password.emplace(password.view());
+    checkUserChange(check);
+    // Kept for the commit: the new hash and the must-change mark go to the shadow file in one write.
+    m_newPassword.emplace(password.view());
 }
 
 void UnixUser::groups(const std::function<void(directory::Group&)>& visit) {

@@ -9,8 +9,9 @@
 
 namespace unixacct {
 
-// A local account. Reads come from the account files and the faillock tally; writes are kept
-// until setInfo(), which hands them to usermod, chage and faillock, in that order.
+// A local account. passwd is read here; the shadow state and the faillock tally come through the
+// context's AccountAdmin, and every write is kept until setInfo(), which hands them all to it as
+// one commit: the new password, like every other value, lands with the commit.
 // Disabled means a password locked with "!" or the account expiry day 1 (usermod -L -e 1).
 // Enabling removes both; a locked password with nothing behind the "!" becomes "*" (no password
 // that could be typed, but not locked), since unlocking it would leave no password at all.
@@ -32,15 +33,13 @@ public:
     bool isAccountLocked() override;
     // Only false: an account cannot be locked out on purpose.
     void setIsAccountLocked(bool locked) override;
-    // chpasswd, the password on standard input; empty passwords and line breaks are refused.
+    // Kept for setInfo; empty passwords and line breaks are refused at once. A disabled account
+    // stays disabled.
     void setPassword(const directory::Secret& password) override;
     // The primary group first, then the groups that list the account, in file order.
     void groups(const std::function<void(directory::Group&)>& visit) override;
 
 private:
-    ShadowEntry readShadow() const;
-    std::vector<std::string> usermodArguments();
-
     std::shared_ptr<const UnixContext> m_context;
     directory::ObjectPath m_path;
     PasswdEntry m_entry;
@@ -50,7 +49,7 @@ private:
     bool m_unlock = false;
     bool m_expirePassword = false;
     std::optional<long> m_newExpiryDay; // -1: never
-    int m_extraUnlocks = 0;             // usermod -U removes one "!" per run
+    std::optional<directory::Secret> m_newPassword;
 };
 
 } // namespace unixacct

@@ -2,7 +2,11 @@
 
 #include <ctime>
 
+#include <fstream>
+
+#include "directory/unix/account_files.h"
 #include "directory/unix/faillock.h"
+#include "directory/unix/password_hash.h"
 #include "directory/unix/unix_service.h"
 #include "temp_dir.h"
 #include "tz_guard.h"
@@ -58,6 +62,7 @@ protected:
                                                "bob:x:1002:\n"
                                                "staff:x:2000:alice,bob\n");
         sources.faillockConfPath = dir.write("faillock.conf", "dir = " + tallyDir + "\ndeny = 3\n");
+        sources.pamAuthPaths = {};
     }
 
     unixacct::UnixService& service() {
@@ -77,6 +82,16 @@ protected:
         }
         return 0;
     }
+
+    static std::string sandboxLine(const std::string& file, const std::string& name) {
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind(name + ":", 0) == 0)
+                return line;
+        return {};
+    }
+    static std::vector<std::string> splitLine(const std::string& line) { return unixacct::splitFields(line); }
 
     testutil::TempDir dir;
     unixacct::AccountSources sources;
@@ -173,60 +188,84 @@ TEST_F(Fixture, GroupsArePrimaryFirstThenFileOrder) {
     EXPECT_EQ(groups, (std::vector<std::string>{"bob", "users", "staff"}));
 }
 
-TEST_F(Fixture, WritesWaitForSetInfoAndComposeTheTools) {
+TEST_F(Fixture, WritesWaitForSetInfoAndLandInTheFiles) {
     const testutil::TzGuard tz("Europe/Berlin");
+    auto shadowLine = [&](const std::string& name) { return sandboxLine(sources.shadowPath, name); };
     struct Row {
         const char* name;
         std::string account;
         std::function<void(directory::User&)> change;
-        std::vector<Argv> runs;
+        std::string shadow; // the account's shadow line afterwards
     };
-    const std::string tally = dir.path() + "/tally";
     const Row rows[] = {
-        {"disable",
-         "alice",
-         [](auto& u) { u.setAccountDisabled(true); },
-         {{"usermod", "-L", "-e", "1", "--", "alice"}}},
-        {"enable a locked hash", "bob", [](auto& u) { u.setAccountDisabled(false); }, {{"usermod", "-U", "--", "bob"}}},
-        {"enable an empty locked password",
-         "carol",
-         [](auto& u) { u.put("AccountDisabled", Value::boolean(false)); },
-         {{"usermod", "-p", "*", "-e", "", "--", "carol"}}},
-        {"enable an expired-day-1 account",
-         "dave",
-         [](auto& u) { u.setAccountDisabled(false); },
-         {{"usermod", "-e", "", "--", "dave"}}},
-        {"enable what is enabled", "alice", [](auto& u) { u.setAccountDisabled(false); }, {}},
-        {"description",
-         "alice",
-         [](auto& u) { u.put("description", Value::text("-総務部, 2F")); },
-         {{"usermod", "-c", "-総務部, 2F", "--", "alice"}}},
-        {"unlock with a tally",
-         "alice",
-         [](auto& u) { u.setIsAccountLocked(false); },
-         {{"faillock", "--dir", tally, "--user", "alice", "--reset"}}},
-        {"unlock without a tally", "bob", [](auto& u) { u.put("IsAccountLocked", Value::boolean(false)); }, {}},
-        {"expire password and date",
-         "alice",
+        {"disable", "alice", [](auto& u) { u.setAccountDisabled(true); }, "alice:!$y$j9T$abc:20000:0:99999:7::1:"},
+        {"disable again adds no second mark", "alice", [](auto& u) { u.setAccountDisabled(true); },
+         "alice:!$y$j9T$abc:20000:0:99999:7::1:"},
+        {"enable", "alice", [](auto& u) { u.setAccountDisabled(false); }, "alice:$y$j9T$abc:20000:0:99999:7:::"},
+        {"enable a locked hash", "bob", [](auto& u) { u.setAccountDisabled(false); },
+         "bob:$y$j9T$abc:20000:0:99999:7:::"},
+        {"enable an empty locked password", "carol", [](auto& u) { u.put("AccountDisabled", Value::boolean(false)); },
+         "carol:*:20000:0:99999:7:::"},
+        {"enable an expired-day-1 account", "dave", [](auto& u) { u.setAccountDisabled(false); },
+         "dave:$y$j9T$abc:20000:0:99999:7:::"},
+        {"expire password and date", "alice",
          [](auto& u) {
              u.put("PasswordExpired", Value::int16(1));
              u.put("AccountExpirationDate", Value::text("2026/3/29"));
          },
-         {{"chage", "-d", "0", "-E", "20542", "--", "alice"}}},
-        {"no time limit",
-         "alice",
-         [](auto& u) { u.put("AccountExpirationDate", Value::int32(1)); },
-         {{"chage", "-E", "-1", "--", "alice"}}},
-        {"nothing pending", "alice", [](auto&) {}, {}},
+         "alice:$y$j9T$abc:0:0:99999:7::20542:"},
+        {"no time limit", "alice", [](auto& u) { u.put("AccountExpirationDate", Value::int32(1)); },
+         "alice:$y$j9T$abc:0:0:99999:7:::"},
+        {"nothing pending", "alice", [](auto&) {}, "alice:$y$j9T$abc:0:0:99999:7:::"},
     };
     for (const Row& row : rows) {
-        runner->runs.clear();
+        const std::string before = shadowLine(row.account);
         auto u = user(row.account);
         row.change(*u);
-        EXPECT_TRUE(runner->runs.empty()) << row.name << ": ran before setInfo";
+        EXPECT_EQ(shadowLine(row.account), before) << row.name << ": written before setInfo";
         u->setInfo();
-        EXPECT_EQ(runner->runs, row.runs) << row.name;
+        EXPECT_EQ(shadowLine(row.account), row.shadow) << row.name;
     }
+    EXPECT_TRUE(runner->runs.empty());
+    EXPECT_FALSE(std::filesystem::exists(sources.shadowPath + "+"));
+    EXPECT_FALSE(std::filesystem::exists(sources.shadowPath + ".lock"));
+
+    auto u = user("alice");
+    u->put("description", Value::text("-総務部, 2F"));
+    u->setInfo();
+    EXPECT_EQ(sandboxLine(sources.passwdPath, "alice"), "alice:x:1001:1001:-総務部, 2F:/home/alice:/bin/bash");
+}
+
+TEST_F(Fixture, ResetIsOneWriteAndKeepsADisabledAccountDisabled) {
+    struct Row {
+        const char* name;
+        std::string account;
+        bool mustChange;
+        std::string hashPrefix; // what stands before the new hash
+        bool disabled;
+    };
+    const Row rows[] = {
+        {"enabled, must change", "alice", true, "", false},
+        {"password lock alone stays", "bob", true, "!", true},
+        {"lock and expiry stay", "carol", false, "!", true},
+        {"expiry alone stays", "dave", true, "", true},
+    };
+    for (const Row& row : rows) {
+        const std::string before = sandboxLine(sources.shadowPath, row.account);
+        auto u = user(row.account);
+        u->setPassword(directory::Secret(" p a:ss%word "));
+        if (row.mustChange)
+            u->put("PasswordExpired", Value::int16(1));
+        EXPECT_EQ(sandboxLine(sources.shadowPath, row.account), before) << row.name;
+        u->setInfo();
+        const auto f = splitLine(sandboxLine(sources.shadowPath, row.account));
+        ASSERT_EQ(f.size(), 9u) << row.name;
+        EXPECT_EQ(f[1].substr(0, row.hashPrefix.size() + 1), row.hashPrefix + "$") << row.name;
+        EXPECT_TRUE(unixacct::passwordMatches(" p a:ss%word ", f[1].substr(row.hashPrefix.size()))) << row.name;
+        EXPECT_EQ(f[2], row.mustChange ? "0" : std::to_string(std::time(nullptr) / 86400)) << row.name;
+        EXPECT_EQ(user(row.account)->accountDisabled(), row.disabled) << row.name;
+    }
+    EXPECT_TRUE(runner->runs.empty());
 }
 
 TEST_F(Fixture, RefusedWritesRunNothing) {
@@ -265,25 +304,31 @@ TEST_F(Fixture, RefusedWritesRunNothing) {
         EXPECT_EQ(errorOf([&] { row.change(*u); }), row.error) << row.name;
     }
     EXPECT_TRUE(runner->runs.empty());
+    EXPECT_EQ(sandboxLine(sources.shadowPath, "alice"), "alice:$y$j9T$abc:20000:0:99999:7:::");
 }
 
-TEST_F(Fixture, PasswordGoesOnStandardInputOnly) {
-    user("alice")->setPassword(directory::Secret("p a:ss word "));
-    ASSERT_EQ(runner->runs.size(), 1u);
-    EXPECT_EQ(runner->runs[0], (Argv{"chpasswd"}));
-    EXPECT_EQ(runner->inputs[0], "alice:p a:ss word \n");
+TEST_F(Fixture, UnlockSucceedsOnlyWhenTheTallyNoLongerLocks) {
+    auto u = user("alice");
+    u->setIsAccountLocked(false);
+    // faillock "succeeded" but the tally still holds three fresh failures.
+    EXPECT_EQ(errorOf([&] { u->setInfo(); }), codes::kFail);
+    EXPECT_EQ(runner->runs,
+              (std::vector<Argv>{{"faillock", "--dir", dir.path() + "/tally", "--user", "alice", "--reset"}}));
+    runner->runs.clear();
+    auto notLocked = user("bob");
+    notLocked->setIsAccountLocked(false);
+    notLocked->setInfo(); // no tally: nothing to clear, and nothing locks
+    EXPECT_TRUE(runner->runs.empty());
 }
 
 TEST_F(Fixture, ToolFailureBecomesAnErrorWithItsFirstLine) {
-    runner->next = {1, "usermod: user 'alice' does not exist in /etc/passwd"};
-    auto u = user("alice");
-    u->setAccountDisabled(true);
+    runner->next = {1, "gpasswd: cannot lock /etc/group; try again later."};
     try {
-        u->setInfo();
+        directory::as<directory::Group>(service().bind("WinNT://PC01./users,Group"))->add("WinNT://PC01./alice,User");
         FAIL() << "a failed tool was reported as success";
     } catch (const directory::Error& e) {
         EXPECT_EQ(e.description(),
-                  "usermod failed (exit status 1): usermod: user 'alice' does not exist in /etc/passwd");
+                  "gpasswd が失敗しました（終了コード 1）: gpasswd: cannot lock /etc/group; try again later.。");
     }
 }
 
@@ -299,11 +344,17 @@ TEST_F(Fixture, GroupMembershipChecksBeforeGpasswd) {
         std::vector<Argv> runs;
     };
     const Row rows[] = {
-        {"add", "users", "WinNT://PC01./alice,User", true, 0, {{"gpasswd", "-a", "alice", "users"}}},
-        {"add, class-less member", "users", "WinNT://PC01/alice", true, 0, {{"gpasswd", "-a", "alice", "users"}}},
+        // The recording runner changes nothing: a tool that claims success is checked against the file.
+        {"add", "users", "WinNT://PC01./alice,User", true, codes::kFail, {{"gpasswd", "-a", "alice", "users"}}},
+        {"add, class-less member",
+         "users",
+         "WinNT://PC01/alice",
+         true,
+         codes::kFail,
+         {{"gpasswd", "-a", "alice", "users"}}},
         {"already listed", "staff", "WinNT://PC01./alice,User", true, codes::kMemberInGroup, {}},
         {"primary group", "alice", "WinNT://PC01./alice,User", true, codes::kMemberInGroup, {}},
-        {"remove", "users", "WinNT://PC01./bob,User", false, 0, {{"gpasswd", "-d", "bob", "users"}}},
+        {"remove", "users", "WinNT://PC01./bob,User", false, codes::kFail, {{"gpasswd", "-d", "bob", "users"}}},
         {"remove a non-member", "users", "WinNT://PC01./alice,User", false, codes::kMemberNotInGroup, {}},
         {"remove from primary", "bob", "WinNT://PC01./bob,User", false, codes::kMemberNotInGroup, {}},
         {"unknown member", "users", "WinNT://PC01./zed,User", true, codes::kNoSuchUser, {}},

@@ -1,0 +1,266 @@
+#include "account_files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "directory/error.h"
+
+namespace unixacct {
+namespace {
+
+using directory::Error;
+namespace codes = directory::codes;
+
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : path.substr(0, slash));
+}
+
+std::string readFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw Error((error == EACCES || error == EPERM) ? codes::kAccessDenied : codes::kFail,
+                    path + " を読めません（" + errnoText(error) + "）。");
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw Error(codes::kFail, path + " を読めません（" + errnoText(error) + "）。");
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The first line whose name field is `name`: its start and the position after its last character.
+bool findLine(const std::string& text, const std::string& name, std::size_t& start, std::size_t& end) {
+    const std::string key = name + ":";
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t lineEnd = text.find('\n', at);
+        if (lineEnd == std::string::npos)
+            lineEnd = text.size();
+        if (text.compare(at, key.size(), key) == 0) {
+            start = at;
+            end = lineEnd;
+            return true;
+        }
+        at = lineEnd + 1;
+    }
+    return false;
+}
+
+bool processGone(pid_t pid) {
+    return pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH);
+}
+
+// shadow-utils' file lock: FILE.PID holds our process id and is linked to FILE.lock; a lock
+// whose process is gone is stale and removed.
+bool tryFileLock(const std::string& file) {
+    const std::string mine = file + "." + std::to_string(::getpid());
+    const std::string lock = file + ".lock";
+    ::unlink(mine.c_str());
+    const int fd = ::open(mine.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw Error(codes::kFail, mine + " を作れません（" + errnoText(errno) + "）。");
+    const std::string pidText = std::to_string(::getpid());
+    const bool written = writeAll(fd, pidText);
+    ::close(fd);
+    if (!written) {
+        ::unlink(mine.c_str());
+        throw Error(codes::kFail, mine + " に書き込めません。");
+    }
+    bool taken = ::link(mine.c_str(), lock.c_str()) == 0;
+    if (!taken && errno == EEXIST) {
+        std::string holder;
+        try {
+            holder = readFile(lock);
+        } catch (const Error&) {
+        }
+        pid_t pid = 0;
+        try {
+            pid = static_cast<pid_t>(std::stol(holder));
+        } catch (const std::exception&) {
+            pid = 0;
+        }
+        if (pid != ::getpid() && processGone(pid)) {
+            ::unlink(lock.c_str());
+            taken = ::link(mine.c_str(), lock.c_str()) == 0;
+        }
+    }
+    ::unlink(mine.c_str());
+    return taken;
+}
+
+} // namespace
+
+std::string errnoText(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "権限がありません";
+    case ENOENT:
+        return "ファイルがありません";
+    case ENOSPC:
+        return "ディスクに空きがありません";
+    case EROFS:
+        return "読み取り専用のファイルシステムです";
+    case EIO:
+        return "入出力エラーです";
+    default:
+        return "エラー番号 " + std::to_string(error);
+    }
+}
+
+AccountFilesLock::AccountFilesLock(const std::vector<std::string>& files, int waitSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    const std::string pwdLock = directoryOf(files.empty() ? std::string("/etc/passwd") : files.front()) + "/.pwd.lock";
+    m_pwdLockFd = ::open(pwdLock.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (m_pwdLockFd < 0) {
+        const int error = errno;
+        throw Error((error == EACCES || error == EPERM) ? codes::kAccessDenied : codes::kFail,
+                    pwdLock + " を開けません（" + errnoText(error) + "）。");
+    }
+    auto busy = [&](const std::string& what) {
+        release();
+        return Error(codes::kFail,
+                     what + " を他のプログラムが使用中です。しばらく待ってから、もう一度実行してください。");
+    };
+    for (;;) {
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(m_pwdLockFd, F_SETLK, &whole) == 0)
+            break;
+        if (std::chrono::steady_clock::now() >= deadline)
+            throw busy(pwdLock);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (const std::string& file : files) {
+        while (!tryFileLock(file)) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                throw busy(file);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        m_lockFiles.push_back(file + ".lock");
+    }
+}
+
+AccountFilesLock::~AccountFilesLock() {
+    release();
+}
+
+void AccountFilesLock::release() noexcept {
+    for (const std::string& lock : m_lockFiles)
+        ::unlink(lock.c_str());
+    m_lockFiles.clear();
+    if (m_pwdLockFd >= 0)
+        ::close(m_pwdLockFd); // closing drops the fcntl lock
+    m_pwdLockFd = -1;
+}
+
+std::vector<std::string> splitFields(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (;;) {
+        const auto colon = line.find(':', start);
+        out.push_back(line.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos)
+            return out;
+        start = colon + 1;
+    }
+}
+
+std::string joinFields(const std::vector<std::string>& fields) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i)
+            line += ':';
+        line += fields[i];
+    }
+    return line;
+}
+
+std::vector<std::string> readEntry(const std::string& path, const std::string& name) {
+    const std::string text = readFile(path);
+    std::size_t start = 0, end = 0;
+    if (!findLine(text, name, start, end))
+        return {};
+    return splitFields(text.substr(start, end - start));
+}
+
+bool rewriteEntry(const std::string& path, const std::string& name,
+                  const std::function<bool(std::vector<std::string>&)>& edit) {
+    std::string text = readFile(path);
+    std::size_t start = 0, end = 0;
+    if (!findLine(text, name, start, end))
+        return false;
+    std::vector<std::string> fields = splitFields(text.substr(start, end - start));
+    if (!edit(fields))
+        return true;
+    text.replace(start, end - start, joinFields(fields));
+
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        throw Error(codes::kFail, path + " を調べられません（" + errnoText(errno) + "）。");
+    const std::string next = path + "+";
+    const std::string backup = path + "-";
+    ::unlink(next.c_str()); // a leftover of a writer that was killed
+    const int fd = ::open(next.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        throw Error(codes::kFail, next + " を作れません（" + errnoText(errno) + "）。");
+    const bool ok = ::fchown(fd, info.st_uid, info.st_gid) == 0 && ::fchmod(fd, info.st_mode & 07777) == 0 &&
+                    writeAll(fd, text) && ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!ok) {
+        ::unlink(next.c_str());
+        throw Error(codes::kFail, path + " を書き換えられません（" + errnoText(error) + "）。元のままです。");
+    }
+    // The old file becomes the backup under its own inode; the rename is the one moment of change.
+    ::unlink(backup.c_str());
+    [[maybe_unused]] const int linked = ::link(path.c_str(), backup.c_str());
+    if (::rename(next.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(next.c_str());
+        throw Error(codes::kFail, path + " を書き換えられません（" + errnoText(renameError) + "）。元のままです。");
+    }
+    const int dirFd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+} // namespace unixacct

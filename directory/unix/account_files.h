@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace unixacct {
+
+// Short Japanese text for an errno value, for error descriptions the operator reads.
+std::string errnoText(int error);
+
+// Holds shadow-utils' locks on the account files for as long as it lives: the lckpwdf(3) lock
+// (an fcntl lock on .pwd.lock next to the files, released by the kernel when its holder dies)
+// and, for each file, the "FILE.lock" link holding the holder's process id, taken the way
+// shadow-utils takes it, so a lock left by a killed program (its process gone) is cleared.
+// Throws directory::Error (failure) when another program keeps a lock past the wait.
+class AccountFilesLock {
+public:
+    // files: the account files about to be written, all in the same directory.
+    explicit AccountFilesLock(const std::vector<std::string>& files, int waitSeconds = 15);
+    ~AccountFilesLock();
+    AccountFilesLock(const AccountFilesLock&) = delete;
+    AccountFilesLock& operator=(const AccountFilesLock&) = delete;
+
+private:
+    void release() noexcept;
+
+    int m_pwdLockFd = -1;
+    std::vector<std::string> m_lockFiles;
+};
+
+// A colon-separated line split into its fields.
+std::vector<std::string> splitFields(const std::string& line);
+std::string joinFields(const std::vector<std::string>& fields);
+
+// Replaces the first line of `path` whose first field is `name` by edit(fields), the way
+// shadow-utils does: the new file is written to "PATH+" with the old file's owner and mode and
+// flushed to disk, the old file stays as the backup "PATH-", and "PATH+" is renamed over PATH.
+// A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the lock.
+// edit returns false to leave the file untouched. Returns false when no line has that name.
+bool rewriteEntry(const std::string& path, const std::string& name,
+                  const std::function<bool(std::vector<std::string>&)>& edit);
+
+// The fields of the first line of `path` named `name`; empty when there is none.
+std::vector<std::string> readEntry(const std::string& path, const std::string& name);
+
+} // namespace unixacct
