@@ -42,6 +42,8 @@ auth     sufficient     pam_unix.so nodelay
 auth     [default=die]  pam_faillock.so authfail nodelay
 account  required       pam_unix.so
 PAM
+# A bus needs a machine id, which a freshly bootstrapped system may not have yet.
+[ -s "$work/etc/machine-id" ] || dbus-uuidgen >"$work/etc/machine-id"
 mkdir -p "$work/etc/polkit-1/rules.d"
 cat >"$work/etc/polkit-1/rules.d/10-quill-test.rules" <<'RULE'
 polkit.addRule(function(action, subject) {
@@ -73,6 +75,14 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
+# The failed logins pam_faillock holds against an account (faillock(8) does not read the tally
+# folder from faillock.conf).
+tallies() { faillock --dir "$work/faillock" --user "$1" | tail -n +3; }
+state() { # what the account files and the tallies hold for the fixtures
+    grep -E '^qm-(locked|reset|disable):' /etc/shadow
+    for account in qm-locked qm-reset qm-disable; do tallies "$account"; done
+}
+
 for user in qm-admin qm-other; do
     useradd -M -d "$work/home-$user" -s /bin/bash "$user"
     install -d -m 0700 -o "$user" "$work/home-$user" "$work/home-$user/runtime"
@@ -83,16 +93,13 @@ for account in qm-locked qm-reset qm-disable; do
 done
 for account in qm-locked qm-reset; do
     for _ in 1 2 3; do pamtester quill-faillock-test "$account" authenticate <<<"wrong-password" >/dev/null 2>&1 || true; done
+    [ "$(tallies "$account" | wc -l)" = 3 ] || { echo "run-polkit.sh: could not lock $account" >&2; exit 2; }
 done
 
 failures=0
 ok() { echo "ok   $*"; }
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 
-state() { # what the account files and the tallies hold for the fixtures
-    grep -E '^qm-(locked|reset|disable):' /etc/shadow
-    for account in qm-locked qm-reset qm-disable; do faillock --user "$account" | tail -n +2; done
-}
 
 # drive USER ACCOUNT STEP...: the window as USER, its output in $work/USER-ACCOUNT.out
 drive() {
@@ -146,9 +153,9 @@ expect_boxes qm-admin qm-reset "$q_reset" "$q_reset2" $'BOX\tNoIcon\tQuillmarsh\
 expect_boxes qm-admin qm-disable "$q_disable" $'BOX\tInformation\tQuillmarsh\tアカウントを停止しました。'
 
 # The real tools as root say what happened.
-[ -z "$(faillock --user qm-locked | tail -n +2)" ] && ok "qm-locked: no failed logins left" ||
+[ -z "$(tallies qm-locked)" ] && ok "qm-locked: no failed logins left" ||
     fail "qm-locked is still locked"
-[ -z "$(faillock --user qm-reset | tail -n +2)" ] && ok "qm-reset: unlocked" || fail "qm-reset is still locked"
+[ -z "$(tallies qm-reset)" ] && ok "qm-reset: unlocked" || fail "qm-reset is still locked"
 [ "$(getent shadow qm-reset | cut -d: -f3)" = 0 ] && ok "qm-reset: must change the password at the next logon" ||
     fail "qm-reset: last change is $(getent shadow qm-reset | cut -d: -f3), not 0"
 pamtester quill-faillock-test qm-reset authenticate <<<"New-Pw-9 x" >/dev/null 2>&1 &&
