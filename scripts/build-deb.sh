@@ -14,7 +14,8 @@ version=$(dpkg-parsechangelog -S Version)
 deb=$out/quillmarsh_${version}_$(dpkg --print-architecture).deb
 
 # The sources: what git tracks or would track, else every file outside the build folders. The
-# package builds neither tests nor benchmarks, so changes there do not rebuild it.
+# package builds neither tests nor benchmarks and uses neither scripts nor presets, so changes
+# there do not rebuild it.
 list=$(mktemp)
 trap 'rm -f "$list"' EXIT
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
@@ -24,7 +25,7 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 else
     find . \( -path ./build -o -path ./.git -o -path './obj-*' -o -path ./debian/quillmarsh \) -prune \
         -o -type f -print | sed 's|^\./||'
-fi | grep -Ev '^(tests|bench|docs|\.ci)/' | LC_ALL=C sort >"$list"
+fi | grep -Ev '^(tests/|bench/|docs/|scripts/|\.ci/|\.[a-z-]+$|README\.md$|CMakePresets\.json$)' | LC_ALL=C sort >"$list"
 hash=$(tar -c --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -T "$list" | sha256sum | cut -d' ' -f1)
 
 if [ -f "$deb" ] && [ "$(cat "$out/source.sha256" 2>/dev/null)" = "$hash" ]; then
