@@ -9,7 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sudo=()
-[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "run.sh: installing packages needs root: run it as root or install sudo" >&2; exit 1; }
+    sudo=(sudo)
+fi
 
 scripts/install-deps.sh build
 deb=$(scripts/build-deb.sh build/package | tail -n 1)
