@@ -2,7 +2,7 @@
 # Runs the unix suite (this computer's own accounts) with the real shadow tools and pam_faillock,
 # inside a private mount namespace whose /etc is a copy of the host's. The host's account files
 # are checksummed before and after: any change to them fails the run.
-# Usage: tests/run-unix.sh <build-dir>   (as root)
+# Usage: tests/run-unix.sh <build-dir> [test-name-regex]   (as root)
 set -euo pipefail
 
 build=$(realpath "${1:?usage: tests/run-unix.sh <build-dir>}")
@@ -45,8 +45,8 @@ unshare -m --propagation private -- /bin/bash -c '
         [ -d "$dir" ] && mount -t tmpfs -o mode=0755 quill-unix "$dir"
     done
     export QUILL_UNIX_SANDBOX=1 TZ=UTC
-    ctest --test-dir "$2" -L unix --output-on-failure
-' run-unix "$work" "$build" || status=$?
+    ctest --test-dir "$2" -L unix --output-on-failure ${3:+-R "$3"}
+' run-unix "$work" "$build" "${2:-}" || status=$?
 
 after=$(checksums)
 if [ "$before" != "$after" ]; then

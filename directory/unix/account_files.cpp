@@ -1,8 +1,10 @@
 #include "account_files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -219,8 +221,9 @@ std::vector<std::string> readEntry(const std::string& path, const std::string& n
     return splitFields(text.substr(start, end - start));
 }
 
-bool rewriteEntry(const std::string& path, const std::string& name,
-                  const std::function<bool(std::vector<std::string>&)>& edit) {
+bool prepareEntry(const std::string& path, const std::string& name,
+                  const std::function<bool(std::vector<std::string>&)>& edit, bool& changed) {
+    changed = false;
     std::string text = readFile(path);
     std::size_t start = 0, end = 0;
     if (!findLine(text, name, start, end))
@@ -234,7 +237,6 @@ bool rewriteEntry(const std::string& path, const std::string& name,
     if (::stat(path.c_str(), &info) != 0)
         throw Error(codes::kFail, path + " を調べられません（" + errnoText(errno) + "）。");
     const std::string next = path + "+";
-    const std::string backup = path + "-";
     ::unlink(next.c_str()); // a leftover of a writer that was killed
     const int fd = ::open(next.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -247,19 +249,87 @@ bool rewriteEntry(const std::string& path, const std::string& name,
         ::unlink(next.c_str());
         throw Error(codes::kFail, path + " を書き換えられません（" + errnoText(error) + "）。元のままです。");
     }
-    // The old file becomes the backup under its own inode; the rename is the one moment of change.
-    ::unlink(backup.c_str());
-    [[maybe_unused]] const int linked = ::link(path.c_str(), backup.c_str());
-    if (::rename(next.c_str(), path.c_str()) != 0) {
-        const int renameError = errno;
-        ::unlink(next.c_str());
-        throw Error(codes::kFail, path + " を書き換えられません（" + errnoText(renameError) + "）。元のままです。");
-    }
-    const int dirFd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    changed = true;
+    return true;
+}
+
+namespace {
+
+struct Replacement {
+    std::string path, next, backup, directory;
+};
+
+Replacement replacementOf(const std::string& path) {
+    return {path, path + "+", path + "-", directoryOf(path)};
+}
+
+// The old file becomes the backup under its own inode; the rename is the one moment of change.
+// Only system calls on prepared texts: safe in a child forked from a threaded program.
+bool replaceByPrepared(const Replacement& r) {
+    ::unlink(r.backup.c_str());
+    [[maybe_unused]] const int linked = ::link(r.path.c_str(), r.backup.c_str());
+    if (::rename(r.next.c_str(), r.path.c_str()) != 0)
+        return false;
+    const int dirFd = ::open(r.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    return true;
+}
+
+} // namespace
+
+void commitPrepared(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    std::vector<Replacement> replacements;
+    for (const std::string& path : paths)
+        replacements.push_back(replacementOf(path));
+    if (paths.size() == 1) {
+        if (!replaceByPrepared(replacements.front())) {
+            const int error = errno;
+            ::unlink((paths.front() + "+").c_str());
+            throw Error(codes::kFail,
+                        paths.front() + " を書き換えられません（" + errnoText(error) + "）。元のままです。");
+        }
+        return;
+    }
+    // Two files cannot change in one rename. The renames run in a vfork child: it shares this
+    // program's memory and runs while the program waits, and a kill of the program does not stop
+    // it, so the files never end up one new and one old.
+    sigset_t all, old;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &old);
+    const pid_t pid = ::vfork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        int failed = 0;
+        for (const Replacement& r : replacements)
+            if (!replaceByPrepared(r))
+                failed = 1;
+        ::_exit(failed);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (pid < 0)
+        throw Error(codes::kFail, "書き込み用のプロセスを作れません（" + errnoText(errno) + "）。変更していません。");
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    for (const Replacement& r : replacements)
+        ::unlink(r.next.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw Error(codes::kFail,
+                    "アカウントファイルを書き換えられませんでした。ファイルの状態を grpck -r で確かめてください。");
+}
+
+bool rewriteEntry(const std::string& path, const std::string& name,
+                  const std::function<bool(std::vector<std::string>&)>& edit) {
+    bool changed = false;
+    if (!prepareEntry(path, name, edit, changed))
+        return false;
+    if (changed)
+        commitPrepared({path});
     return true;
 }
 

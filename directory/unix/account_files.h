@@ -41,6 +41,14 @@ std::string joinFields(const std::vector<std::string>& fields);
 bool rewriteEntry(const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit);
 
+// The two halves of rewriteEntry, for a change that spans files: prepareEntry writes "PATH+"
+// (changed tells whether it did; false when edit left the line alone) and returns false when
+// no line has that name; commitPrepared then puts every prepared file in place. Several files
+// are renamed by a vfork child, which a kill of this program does not stop.
+bool prepareEntry(const std::string& path, const std::string& name,
+                  const std::function<bool(std::vector<std::string>&)>& edit, bool& changed);
+void commitPrepared(const std::vector<std::string>& paths);
+
 // The fields of the first line of `path` named `name`; empty when there is none.
 std::vector<std::string> readEntry(const std::string& path, const std::string& name);
 

@@ -10,11 +10,12 @@
 namespace unixacct {
 
 // Where this computer's own account database lives. Reads and the program's own writes use these
-// paths; the tools it runs (faillock, gpasswd) act on the system's own files.
+// paths; the one tool it runs (faillock) acts on the system's own files.
 struct AccountSources {
     std::string passwdPath = "/etc/passwd";
     std::string shadowPath = "/etc/shadow";
     std::string groupPath = "/etc/group";
+    std::string gshadowPath = "/etc/gshadow"; // may be missing
     std::string faillockConfPath = "/etc/security/faillock.conf";
     // PAM files whose pam_faillock.so arguments override faillock.conf.
     std::vector<std::string> pamAuthPaths{"/etc/pam.d/common-auth", "/etc/pam.d/system-auth"};

@@ -1,5 +1,7 @@
 #include "local_admin.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 
@@ -21,6 +23,58 @@ constexpr std::size_t kHash = 1, kLastChange = 2, kExpire = 7, kShadowFields = 9
 constexpr std::size_t kGecos = 4, kPasswdFields = 7;
 // 9999-12-31, the last day a date text can name.
 constexpr long kLastExpiryDay = 2932896;
+
+// group and gshadow alike: name, password, gid or administrators, members.
+constexpr std::size_t kMembers = 3, kGroupFields = 4;
+
+std::vector<std::string> memberList(const std::string& field) {
+    std::vector<std::string> members;
+    std::size_t start = 0;
+    while (start <= field.size() && !field.empty()) {
+        const auto comma = field.find(',', start);
+        std::string m = field.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!m.empty())
+            members.push_back(std::move(m));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return members;
+}
+
+bool hasMember(const std::string& field, const std::string& user) {
+    const auto members = memberList(field);
+    return std::find(members.begin(), members.end(), user) != members.end();
+}
+
+std::string editedMembers(const std::string& field, const std::string& user, bool add) {
+    std::vector<std::string> members = memberList(field);
+    members.erase(std::remove(members.begin(), members.end(), user), members.end());
+    if (add)
+        members.push_back(user);
+    std::string out;
+    for (const std::string& m : members)
+        out += (out.empty() ? "" : ",") + m;
+    return out;
+}
+
+bool gshadowExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// Other programs read accounts through NSS; a caching daemon would go on answering with the old
+// entry. shadow-utils tells nscd and sssd after each write; so do we, and a failure there is no
+// failure of the write.
+void flushNameCaches(ToolRunner& runner, const std::string& writtenFile, const char* table) {
+    if (writtenFile.rfind("/etc/", 0) != 0)
+        return; // not the system's database: nothing of it is cached
+    const std::string nscd = systemToolPath("nscd");
+    if (::access(nscd.c_str(), X_OK) == 0)
+        runner.run({nscd, "--invalidate", table}, {});
+    const std::string sssCache = systemToolPath("sss_cache");
+    if (::access(sssCache.c_str(), X_OK) == 0)
+        runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+}
 
 bool isDisabledExpiry(const std::string& field) {
     return field == "0" || field == "1";
@@ -58,7 +112,7 @@ PasswdEntry LocalAdmin::passwdEntry(const std::string& user) const {
 }
 
 ShadowState LocalAdmin::shadowState(const std::string& user) {
-    const PasswdEntry entry = passwdEntry(user);
+    checkAccountName(user);
     ShadowState state;
     if (const auto shadow = m_accounts.findShadow(user)) {
         state.passwordLocked = !shadow->password.empty() && shadow->password.front() == '!';
@@ -66,17 +120,21 @@ ShadowState LocalAdmin::shadowState(const std::string& user) {
         state.expire = shadow->expire;
     } else {
         // No shadow line: the password field of passwd is the hash itself.
+        const PasswdEntry entry = passwdEntry(user);
         state.passwordLocked = !entry.password.empty() && entry.password.front() == '!';
     }
     return state;
 }
 
 bool LocalAdmin::lockedOut(const std::string& user) {
-    const PasswdEntry entry = passwdEntry(user);
+    checkAccountName(user);
     const AccountSources& s = m_accounts.sources();
     const FaillockConfig config = loadFaillockSettings(s.faillockConfPath, s.pamAuthPaths);
     const TallyFile tally = readTallyFile(config.dir, user);
-    return tally.exists && isLockedOut(tally.records, config, entry.uid == 0, std::time(nullptr));
+    if (!tally.exists)
+        return false;
+    // root's own rules apply by uid, so only a tally makes passwd worth reading.
+    return isLockedOut(tally.records, config, passwdEntry(user).uid == 0, std::time(nullptr));
 }
 
 void LocalAdmin::commit(const UserChange& change) {
@@ -98,6 +156,7 @@ void LocalAdmin::commit(const UserChange& change) {
         });
         if (!found || readEntry(s.passwdPath, change.user) != wanted)
             throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
+        flushNameCaches(*m_runner, s.passwdPath, "passwd");
     }
 
     const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
@@ -180,11 +239,40 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
                         ? group + " は " + user +
                               " の主グループなので外せません。主グループは usermod -g で変えてください。"
                         : user + " はグループ " + group + " のメンバーではありません。");
-    runTool(*m_runner, {systemToolPath("gpasswd"), add ? "-a" : "-d", user, group});
-    const auto after = m_accounts.findGroup(group);
-    if (!after || listed(*after) != add)
-        throw Error(codes::kFail,
-                    "グループ " + group + " を書き込みましたが、読み直すとメンバーが指定どおりになっていません。");
+    // Decided again under the lock, on what is about to be rewritten; group and gshadow change together.
+    const AccountSources& s = m_accounts.sources();
+    const std::vector<std::string> files = gshadowExists(s.gshadowPath)
+                                               ? std::vector<std::string>{s.groupPath, s.gshadowPath}
+                                               : std::vector<std::string>{s.groupPath};
+    const AccountFilesLock lock(files, m_lockWaitSeconds);
+    std::vector<std::string> prepared;
+    for (const std::string& file : files) {
+        bool changed = false;
+        const bool found = prepareEntry(
+            file, group,
+            [&](std::vector<std::string>& f) {
+                if (f.size() != kGroupFields)
+                    throw Error(codes::kFail, file + " の " + group + " の行が壊れています。変更しませんでした。");
+                f[kMembers] = editedMembers(f[kMembers], user, add);
+                return true;
+            },
+            changed);
+        if (!found && file == s.groupPath)
+            throw Error(codes::kNoSuchGroup, "ローカルグループ " + group + " はありません。名前を確かめてください。");
+        if (changed)
+            prepared.push_back(file);
+    }
+    commitPrepared(prepared);
+    if (!prepared.empty())
+        flushNameCaches(*m_runner, s.groupPath, "group");
+    for (const std::string& file : files) {
+        const auto f = readEntry(file, group);
+        if (f.empty() && file != s.groupPath)
+            continue;
+        if (f.size() != kGroupFields || hasMember(f[kMembers], user) != add)
+            throw Error(codes::kFail,
+                        "グループ " + group + " を書き込みましたが、読み直すとメンバーが指定どおりになっていません。");
+    }
 }
 
 } // namespace unixacct

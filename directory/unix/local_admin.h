@@ -13,8 +13,8 @@ namespace unixacct {
 void checkUserChange(const UserChange& change);
 
 // The root-only steps done in this process, on the files of sources. The shadow and passwd writes
-// are the program's own, under shadow-utils' locks, read-decide-write with the lock held and one
-// rename per file; the faillock tally and group membership go through faillock and gpasswd.
+// and the group and gshadow writes are the program's own, under shadow-utils' locks,
+// read-decide-write with the lock held and one rename per file; the faillock tally is reset by faillock.
 class LocalAdmin final : public AccountAdmin {
 public:
     // lockWaitSeconds: how long a write waits for another program's lock on the account files.

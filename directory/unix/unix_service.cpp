@@ -26,9 +26,9 @@ struct OwningContext : UnixContext {
 bool isSystemDatabase(const AccountSources& sources) {
     const AccountSources system;
     return sources.passwdPath == system.passwdPath && sources.shadowPath == system.shadowPath &&
-           sources.groupPath == system.groupPath && sources.faillockConfPath == system.faillockConfPath &&
-           sources.pamAuthPaths == system.pamAuthPaths && sources.loginDefsPath == system.loginDefsPath &&
-           sources.pamPasswordPath == system.pamPasswordPath;
+           sources.groupPath == system.groupPath && sources.gshadowPath == system.gshadowPath &&
+           sources.faillockConfPath == system.faillockConfPath && sources.pamAuthPaths == system.pamAuthPaths &&
+           sources.loginDefsPath == system.loginDefsPath && sources.pamPasswordPath == system.pamPasswordPath;
 }
 
 // Root acts in this process; anyone else on the system's own files goes through the helper,

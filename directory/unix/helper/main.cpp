@@ -100,9 +100,11 @@ int main() {
     ::setenv("LC_ALL", "C", 1);
 
     LocalAdmin admin; // the system's own files, whatever the caller would like
-    std::string buffer;
-    bool discarding = false; // inside a line that was too long
     char chunk[4096];
+    std::string buffer;
+    // Never grows past this, so no reallocation leaves a copy of a password behind.
+    buffer.reserve(helper::kMaxLineLength + sizeof chunk + 1);
+    bool discarding = false; // inside a line that was too long
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)

@@ -83,10 +83,8 @@ std::optional<std::string> nameWord(std::string_view word) {
 
 } // namespace
 
-std::string escapeWord(std::string_view text) {
+void appendEscaped(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (needsEscape(c)) {
@@ -97,6 +95,12 @@ std::string escapeWord(std::string_view text) {
             out += ch;
         }
     }
+}
+
+std::string escapeWord(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    appendEscaped(out, text);
     return out;
 }
 
@@ -217,9 +221,9 @@ std::string encodeRequest(const Request& request) {
         line += " expiry=" + std::to_string(*c.expiryDay);
     if (c.password) {
         // Sized up front, so no reallocation leaves a copy of the password behind.
-        line.reserve(line.size() + 10 + c.password->view().size() * 3);
+        line.reserve(line.size() + 16 + c.password->view().size() * 3); // room for the newline too
         line += " password=";
-        line += escapeWord(c.password->view());
+        appendEscaped(line, c.password->view()); // no temporary copy of the password
     }
     return line;
 }

@@ -51,5 +51,7 @@ std::string errorResponse(long code, std::string_view description);
 std::variant<Response, Refusal> parseResponse(std::string_view line);
 
 std::string escapeWord(std::string_view text);
+// Appends the escaped text to out.
+void appendEscaped(std::string& out, std::string_view text);
 
 } // namespace unixacct::helper

@@ -8,6 +8,7 @@
 #include "directory/unix/faillock.h"
 #include "directory/unix/password_hash.h"
 #include "directory/unix/unix_service.h"
+#include "sandbox.h"
 #include "temp_dir.h"
 #include "tz_guard.h"
 
@@ -322,17 +323,20 @@ TEST_F(Fixture, UnlockSucceedsOnlyWhenTheTallyNoLongerLocks) {
 }
 
 TEST_F(Fixture, ToolFailureBecomesAnErrorWithItsFirstLine) {
-    runner->next = {1, "gpasswd: cannot lock /etc/group; try again later."};
+    runner->next = {1, "faillock: Error opening the tally file for alice"};
+    auto u = user("alice");
+    u->setIsAccountLocked(false);
     try {
-        directory::as<directory::Group>(service().bind("WinNT://PC01./users,Group"))->add("WinNT://PC01./alice,User");
+        u->setInfo();
         FAIL() << "a failed tool was reported as success";
     } catch (const directory::Error& e) {
         EXPECT_EQ(e.description(),
-                  "gpasswd が失敗しました（終了コード 1）: gpasswd: cannot lock /etc/group; try again later.。");
+                  "faillock が失敗しました（終了コード 1）: faillock: Error opening the tally file for alice。");
     }
 }
 
-TEST_F(Fixture, GroupMembershipChecksBeforeGpasswd) {
+TEST_F(Fixture, GroupMembershipChecksThenWritesBothGroupFiles) {
+    sources.gshadowPath = dir.write("gshadow", "root:*::\nusers:!::bob\nalice:!::\nbob:!::\nstaff:!:bob:alice,bob\n");
     auto group = [&](const std::string& name) {
         return directory::as<directory::Group>(service().bind("WinNT://PC01./" + name + ",Group"));
     };
@@ -341,21 +345,15 @@ TEST_F(Fixture, GroupMembershipChecksBeforeGpasswd) {
         std::string group, member;
         bool add;
         long error;
-        std::vector<Argv> runs;
+        std::vector<std::string> members; // the group's member field in group and in gshadow afterwards
     };
     const Row rows[] = {
-        // The recording runner changes nothing: a tool that claims success is checked against the file.
-        {"add", "users", "WinNT://PC01./alice,User", true, codes::kFail, {{"gpasswd", "-a", "alice", "users"}}},
-        {"add, class-less member",
-         "users",
-         "WinNT://PC01/alice",
-         true,
-         codes::kFail,
-         {{"gpasswd", "-a", "alice", "users"}}},
+        {"add", "users", "WinNT://PC01./alice,User", true, 0, {"bob,alice", "bob,alice"}},
+        {"add, class-less member", "staff", "WinNT://PC01/carol", true, 0, {"alice,bob,carol", "alice,bob,carol"}},
         {"already listed", "staff", "WinNT://PC01./alice,User", true, codes::kMemberInGroup, {}},
         {"primary group", "alice", "WinNT://PC01./alice,User", true, codes::kMemberInGroup, {}},
-        {"remove", "users", "WinNT://PC01./bob,User", false, codes::kFail, {{"gpasswd", "-d", "bob", "users"}}},
-        {"remove a non-member", "users", "WinNT://PC01./alice,User", false, codes::kMemberNotInGroup, {}},
+        {"remove", "users", "WinNT://PC01./bob,User", false, 0, {"alice", "alice"}},
+        {"remove a non-member", "users", "WinNT://PC01./root,User", false, codes::kMemberNotInGroup, {}},
         {"remove from primary", "bob", "WinNT://PC01./bob,User", false, codes::kMemberNotInGroup, {}},
         {"unknown member", "users", "WinNT://PC01./zed,User", true, codes::kNoSuchUser, {}},
         {"member of another host", "users", "WinNT://CORP/alice,User", true, codes::kBadParameter, {}},
@@ -364,11 +362,17 @@ TEST_F(Fixture, GroupMembershipChecksBeforeGpasswd) {
         {"no path", "users", "alice", true, codes::kBadPathName, {}},
     };
     for (const Row& row : rows) {
-        runner->runs.clear();
+        const std::string before = sandbox::slurp(sources.groupPath) + sandbox::slurp(sources.gshadowPath);
         auto g = group(row.group);
         EXPECT_EQ(errorOf([&] { row.add ? g->add(row.member) : g->remove(row.member); }), row.error) << row.name;
-        EXPECT_EQ(runner->runs, row.runs) << row.name;
+        if (row.members.empty()) {
+            EXPECT_EQ(sandbox::slurp(sources.groupPath) + sandbox::slurp(sources.gshadowPath), before) << row.name;
+            continue;
+        }
+        EXPECT_EQ(splitLine(sandboxLine(sources.groupPath, row.group)).at(3), row.members[0]) << row.name;
+        EXPECT_EQ(splitLine(sandboxLine(sources.gshadowPath, row.group)).at(3), row.members[1]) << row.name;
     }
+    EXPECT_TRUE(runner->runs.empty());
     EXPECT_EQ(errorOf([&] { group("users")->put("Description", Value::text("x")); }), codes::kPropertyNotSupported);
 }
 
