@@ -153,7 +153,7 @@ TEST(HelperProtocol, RandomLinesAreRefusedOrRoundTrip) {
 // The built helper over two pipes, as pkexec starts the installed one.
 class HelperProcess {
 public:
-    explicit HelperProcess(bool pkexecStyle = true) {
+    explicit HelperProcess(std::string program = QUILL_TEST_HELPER) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
@@ -164,10 +164,8 @@ public:
             // pkexec clears the environment and names the caller.
             char uid[] = "PKEXEC_UID=1000";
             char* env[] = {uid, nullptr};
-            char* noEnv[] = {nullptr};
-            char path[] = QUILL_TEST_HELPER;
-            char* argv[] = {path, nullptr};
-            ::execve(path, argv, pkexecStyle ? env : noEnv);
+            char* argv[] = {program.data(), nullptr};
+            ::execve(program.c_str(), argv, env);
             ::_exit(127);
         }
         ::close(in[0]);
@@ -295,13 +293,24 @@ TEST(HelperProgram, ATruncatedRequestOrACallerThatDiesChangesNothingHalfway) {
     }
 }
 
+// A copy of the built helper that any user may run, wherever the build tree is.
+std::string helperCopy(const testutil::TempDir& dir) {
+    const std::string copy = dir.path() + "/quillmarsh-local-accounts";
+    std::filesystem::copy_file(QUILL_TEST_HELPER, copy);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(copy, std::filesystem::perms(0755));
+    return copy;
+}
+
 TEST(HelperProgram, RefusesACallerThatIsNotRoot) {
     REQUIRE_SANDBOX();
+    const testutil::TempDir dir;
+    const std::string helperPath = helperCopy(dir);
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(99);
-        HelperProcess process;
+        HelperProcess process(helperPath);
         const bool answered = !process.ask("1 hello").empty();
         ::_exit(answered ? 98 : process.wait());
     }

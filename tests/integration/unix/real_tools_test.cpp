@@ -268,14 +268,17 @@ TEST_P(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
     EXPECT_EQ(sandbox::run({"/usr/bin/pamtester", sandbox::kPamService, name, "authenticate"}, "Initial-Pw1\n"), 0);
 }
 
-TEST_P(RealTools, GroupMembershipWithGpasswd) {
+TEST_P(RealTools, GroupMembershipInGroupAndGshadow) {
     const std::string name = sandbox::createUser("member");
     const std::string memberPath = user(name)->adsPath();
     EXPECT_EQ(memberPath, "WinNT://localhost/" + name + ",User");
     auto members = [] { return sandbox::fields("/etc/group", "users").at(3); };
+    auto shadowMembers = [] { return sandbox::fields("/etc/gshadow", "users").at(3); };
 
     group("users")->add(memberPath);
     EXPECT_NE(("," + members() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_NE(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_EQ(sandbox::run({"/usr/sbin/grpck", "-r"}), 0);
     std::vector<std::string> groups;
     user(name)->groups([&](directory::Group& g) { groups.push_back(g.name()); });
     EXPECT_EQ(groups, (std::vector<std::string>{name, "users"}));
@@ -283,6 +286,7 @@ TEST_P(RealTools, GroupMembershipWithGpasswd) {
 
     group("users")->remove(memberPath);
     EXPECT_EQ(("," + members() + ",").find("," + name + ","), std::string::npos);
+    EXPECT_EQ(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
     EXPECT_EQ(errorOf([&] { group("users")->remove(memberPath); }), codes::kMemberNotInGroup);
 }
 
@@ -337,11 +341,17 @@ TEST_P(RealTools, WithoutRootReadsWorkAndEveryWriteFailsChangingNothing) {
         before.push_back(sandbox::slurp(f));
 
     const Side side = GetParam();
+    // A copy of the helper that nobody may run, wherever the build tree is.
+    const testutil::TempDir helperDir;
+    const std::string helperPath = helperDir.path() + "/quillmarsh-local-accounts";
+    std::filesystem::copy_file(QUILL_TEST_HELPER, helperPath);
+    std::filesystem::permissions(helperDir.path(), std::filesystem::perms(0755));
+    std::filesystem::permissions(helperPath, std::filesystem::perms(0755));
     const std::string report = asNobody([&] {
         // Not root: the files refuse this process, and the helper refuses a caller that is not root.
         std::shared_ptr<unixacct::AccountAdmin> admin;
         if (side == Side::Helper)
-            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{QUILL_TEST_HELPER});
+            admin = std::make_shared<unixacct::HelperAdmin>(std::vector<std::string>{helperPath});
         else
             admin = std::make_shared<unixacct::LocalAdmin>();
         unixacct::UnixService nobodyService({}, nullptr, {}, admin);
