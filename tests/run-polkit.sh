@@ -69,11 +69,12 @@ dbus-daemon --system --fork --print-pid=3 3>"$work/dbus.pid"
 /usr/lib/polkit-1/polkitd --no-debug >"$work/polkitd.log" 2>&1 &
 polkitd=$!
 trap 'kill $polkitd $(cat "$work/dbus.pid") 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
+polkit_up() {
     dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q 'boolean true' && break
-    sleep 0.1
-done
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q 'boolean true'
+}
+for _ in $(seq 100); do polkit_up && break; sleep 0.1; done
+polkit_up || { echo "run-polkit.sh: polkitd did not come up: $(cat "$work/polkitd.log")" >&2; exit 2; }
 
 # The failed logins pam_faillock holds against an account (faillock(8) does not read the tally
 # folder from faillock.conf).
