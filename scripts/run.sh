@@ -1,19 +1,30 @@
 #!/usr/bin/env bash
-# Installs what the program needs, builds it and starts it. The arguments, joined, are the
-# initial account name.
-# This computer's own account states (shadow, faillock) are readable and changeable only by
-# root, so the program is started through sudo when you are not root; your display and your
-# Kerberos ticket go with it. QUILL_AS_USER=1 starts it as yourself instead.
+# Installs what building the program needs, builds its Debian package, installs that with apt
+# and starts the installed program as you. The arguments, joined, are the initial account name.
+# Packages are installed through sudo when you are not root; the program itself never is: it
+# uses your own display and your own Kerberos ticket, and changes to this computer's own
+# accounts ask for an administrator's authorization (polkit) when first needed.
+# The package is rebuilt only when a source file changed, and reinstalled only when rebuilt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh build
-cmake --preset default >/dev/null
-cmake --build --preset default --target quillmarsh
-program=build/default/app/qt/quillmarsh
 
-if [ "$(id -u)" -eq 0 ] || [ "${QUILL_AS_USER:-0}" = 1 ] || ! command -v sudo >/dev/null; then
-    exec "$program" "$@"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "run.sh: installing packages needs root: run it as root or install sudo" >&2; exit 1; }
+    sudo=(sudo)
 fi
-export XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
-export KRB5CCNAME="${KRB5CCNAME:-FILE:/tmp/krb5cc_$(id -u)}"
-exec sudo --preserve-env=DISPLAY,XAUTHORITY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR,KRB5CCNAME,LANG "$program" "$@"
+
+scripts/install-deps.sh build
+deb=$(scripts/build-deb.sh build/package | tail -n 1)
+
+stamp=build/package/installed.sha256
+sum=$(sha256sum "$deb" | cut -d' ' -f1)
+installed=$(dpkg-query -W -f='${Status}' quillmarsh 2>/dev/null || true)
+if [ "$installed" != "install ok installed" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$sum" ]; then
+    # --reinstall: a rebuilt package keeps its version number, which apt alone would skip.
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --reinstall "$(realpath "$deb")"
+    echo "$sum" >"$stamp"
+fi
+
+exec /usr/bin/quillmarsh "$@"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every suite: unit, gui, unix (real shadow-utils in a private namespace), ad (a real Samba
-# domain controller on 127.0.0.3), fuzz (the parsers' fuzz targets) and win32 (the cross-built
-# .exe under wine). Needs root for the namespaces and the domain controller. Exits non-zero when
-# any suite fails.
+# domain controller on 127.0.0.3), fuzz (the parsers' fuzz targets), package (the .deb built,
+# installed on this machine and driven through polkit) and win32 (the cross-built .exe under wine).
+# Needs root for the namespaces and the domain controller. Exits non-zero when any suite fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +35,8 @@ for suite in gui unix ad; do
 done
 # Every parser's fuzz target, 20 s each on its seed corpus (its own clang build, preset fuzz).
 run fuzz tests/run-fuzz.sh 20
+# The Debian package: built, checked, installed here and driven through polkit as users would.
+run package tests/run-package.sh "$build"
 # The Windows build is its own cross build (preset windows), run under wine.
 run win32 tests/run-win32.sh build/windows
 
