@@ -51,19 +51,6 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The first line whose name field is `name`: its start and the position after its last character.
 bool findLine(const std::string& text, const std::string& name, std::size_t& start, std::size_t& end) {
     const std::string key = name + ":";
@@ -125,6 +112,19 @@ bool tryFileLock(const std::string& file) {
 }
 
 } // namespace
+
+bool writeAll(int fd, std::string_view text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::string errnoText(int error) {
     switch (error) {

@@ -2,12 +2,16 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace unixacct {
 
 // Short Japanese text for an errno value, for error descriptions the operator reads.
 std::string errnoText(int error);
+
+// Writes all of text to fd, resuming after interrupted and short writes. False on any failure.
+bool writeAll(int fd, std::string_view text);
 
 // Holds shadow-utils' locks on the account files for as long as it lives: the lckpwdf(3) lock
 // (an fcntl lock on .pwd.lock next to the files, released by the kernel when its holder dies)

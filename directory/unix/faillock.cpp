@@ -52,6 +52,21 @@ struct FdCloser {
     }
 };
 
+// Calls visit with each line of text, its comment ("#" to the end) cut off.
+template <class Visit> void forEachLine(std::string_view text, Visit&& visit) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (const auto hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        visit(line);
+    }
+}
+
 } // namespace
 
 void applyFaillockSetting(FaillockConfig& config, std::string_view key, std::string_view value) {
@@ -72,37 +87,21 @@ void applyFaillockSetting(FaillockConfig& config, std::string_view key, std::str
 
 FaillockConfig parseFaillockConfig(std::string_view text) {
     FaillockConfig config;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (const auto hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
+    forEachLine(text, [&](std::string_view line) {
         line = trim(line);
         if (line.empty())
-            continue;
+            return;
         const auto eq = line.find('=');
         const std::string_view key = trim(line.substr(0, eq));
         const std::string_view value = eq == std::string_view::npos ? std::string_view() : trim(line.substr(eq + 1));
         applyFaillockSetting(config, key, value);
-    }
+    });
     return config;
 }
 
 std::vector<std::vector<std::string>> faillockPamArguments(std::string_view text) {
     std::vector<std::vector<std::string>> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (const auto hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
+    forEachLine(text, [&](std::string_view line) {
         // Tokens are separated by blanks; "[...]" is one token (a control or an argument with blanks).
         std::vector<std::string> tokens;
         std::size_t i = 0;
@@ -125,13 +124,13 @@ std::vector<std::vector<std::string>> faillockPamArguments(std::string_view text
             tokens.push_back(std::move(token));
         }
         if (tokens.size() < 3 || (tokens[0] != "auth" && tokens[0] != "-auth"))
-            continue;
+            return;
         const std::string& module = tokens[2];
         const auto slash = module.rfind('/');
         if (module.substr(slash == std::string::npos ? 0 : slash + 1) != "pam_faillock.so")
-            continue;
+            return;
         lines.emplace_back(tokens.begin() + 3, tokens.end());
-    }
+    });
     return lines;
 }
 

@@ -16,6 +16,7 @@
 
 #include "directory/error.h"
 #include "directory/secret.h"
+#include "directory/unix/account_files.h"
 #include "directory/unix/local_admin.h"
 #include "protocol.h"
 
@@ -39,16 +40,7 @@ bool callerAllowed() {
 
 bool writeLine(std::string line) {
     line += '\n';
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return unixacct::writeAll(STDOUT_FILENO, line);
 }
 
 std::string answer(const helper::Request& request, AccountAdmin& admin) {
