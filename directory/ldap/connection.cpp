@@ -18,7 +18,7 @@
 #include "directory/error.h"
 #include "directory/secret.h"
 #include "ldap_failure.h"
-#include "sigpipe_guard.h"
+#include "directory/sigpipe_guard.h"
 
 namespace ldapdir {
 
@@ -165,7 +165,7 @@ int Connection::connectSocket(milliseconds limit, bool shortLimit) {
 }
 
 void Connection::open(milliseconds limit, bool shortLimit) {
-    const SigpipeGuard quiet;
+    const directory::SigpipeGuard quiet;
     const std::string& context = m_host;
     const bool ipv6 = m_host.find(':') != m_host.rfind(':');
     // The URL names the host as given: with NOCANON it makes the service principal ldap/<host>.
@@ -248,7 +248,7 @@ void Connection::noteFailure(bool shortLimit) {
 }
 
 template <class Op> void Connection::withReconnect(Op&& op, const bool* mayRetry) {
-    const SigpipeGuard quiet;
+    const directory::SigpipeGuard quiet;
     for (int attempt = 0;; ++attempt) {
         const bool shortLimit = failedRecently();
         bool fresh = true;
@@ -392,7 +392,7 @@ std::optional<Entry> Connection::findOne(const std::string& base, int scope, con
 }
 
 void Connection::modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds) {
-    const SigpipeGuard quiet;
+    const directory::SigpipeGuard quiet;
     // The request points into the changes themselves, so no copy of a password is made here.
     std::vector<std::vector<berval>> values(changes.size());
     std::vector<std::vector<berval*>> valuePointers(changes.size());

@@ -4,14 +4,14 @@
 
 #include <memory>
 
-#include "sigpipe_guard.h"
+#include "directory/sigpipe_guard.h"
 
 namespace ldapdir {
 
 // Owners for the libldap handles, so every path releases them.
 struct LdapUnbind {
     void operator()(LDAP* ld) const noexcept {
-        const SigpipeGuard quiet; // the unbind request may meet a dropped connection
+        const directory::SigpipeGuard quiet; // the unbind request may meet a dropped connection
         ldap_unbind_ext(ld, nullptr, nullptr);
     }
 };

@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "directory/error.h"
-#include "sigpipe_guard.h"
+#include "directory/sigpipe_guard.h"
 
 extern char** environ;
 
@@ -59,7 +59,7 @@ void HelperAdmin::stop() noexcept {
 
 bool HelperAdmin::sendLine(std::string& line) {
     line += '\n';
-    const SigpipeGuard guard;
+    const directory::SigpipeGuard guard;
     std::size_t done = 0;
     bool ok = true;
     while (done < line.size()) {

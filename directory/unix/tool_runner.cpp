@@ -16,7 +16,7 @@
 
 #include "directory/error.h"
 #include "directory/secret.h"
-#include "sigpipe_guard.h"
+#include "directory/sigpipe_guard.h"
 
 namespace unixacct {
 namespace {
@@ -139,7 +139,7 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
                                                             "）。インストールされているか確かめてください。");
 
     // Feed standard input and drain standard error together, so neither side can block the other.
-    const SigpipeGuard sigpipeGuard;
+    const directory::SigpipeGuard sigpipeGuard;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimitSeconds);
     bool timedOut = false;
     std::string errors;

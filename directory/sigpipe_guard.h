@@ -2,10 +2,10 @@
 
 #include <signal.h>
 
-namespace ldapdir {
+namespace directory {
 
-// Writing to a connection the server has dropped raises SIGPIPE, which would end the program.
-// Blocks it on this thread while libldap works and swallows one raised meanwhile; the program's
+// Writing to a dropped connection or to a child that has exited raises SIGPIPE, which would end
+// the program. Blocks it on this thread for the guard's life and swallows one raised meanwhile; the program's
 // own handling of the signal is left as it was.
 class SigpipeGuard {
 public:
@@ -20,4 +20,4 @@ private:
     bool m_wasPending = false;
 };
 
-} // namespace ldapdir
+} // namespace directory

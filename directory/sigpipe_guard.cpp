@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-namespace ldapdir {
+namespace directory {
 
 SigpipeGuard::SigpipeGuard() {
     sigset_t pending;
@@ -31,4 +31,4 @@ SigpipeGuard::~SigpipeGuard() {
     pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
 }
 
-} // namespace ldapdir
+} // namespace directory
