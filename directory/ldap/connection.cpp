@@ -329,9 +329,9 @@ void Connection::search(const std::string& base, int scope, const std::string& f
                 // No time limit for the server: a whole listing of a large domain may take longer than
                 // one answer may, and a hung server is caught by the wait for each answer below.
                 int msgid = -1;
-                const int rc = ldap_search_ext(ld, base.c_str(), scope, filter.c_str(), names.data(), 0, controls,
-                                               nullptr, nullptr, pageSize > 0 ? LDAP_NO_LIMIT : m_unpagedSizeLimit,
-                                               &msgid);
+                const int rc =
+                    ldap_search_ext(ld, base.c_str(), scope, filter.c_str(), names.data(), 0, controls, nullptr,
+                                    nullptr, pageSize > 0 ? LDAP_NO_LIMIT : m_unpagedSizeLimit, &msgid);
                 if (rc != LDAP_SUCCESS)
                     throw LdapFailure(rc, context, diagnostic(ld));
                 PendingRequest pending(ld, msgid);
