@@ -23,24 +23,28 @@ constexpr std::string_view kFieldSeparator = "/*s*/";
     throw quill::RuntimeError(quill::errors::kOverflow, "Overflow");
 }
 
-// The classic Split: the empty text gives no pieces; otherwise every separator splits.
-std::vector<std::string_view> split(std::string_view text, std::string_view separator) {
-    std::vector<std::string_view> pieces;
+// The classic Split's pieces, counted and picked without building the array: the empty text has
+// no pieces; otherwise every separator splits.
+std::size_t pieceCount(std::string_view text, std::string_view separator) {
     if (text.empty())
-        return pieces;
-    for (;;) {
-        const auto at = text.find(separator);
-        pieces.push_back(text.substr(0, at));
-        if (at == std::string_view::npos)
-            return pieces;
-        text.remove_prefix(at + separator.size());
-    }
+        return 0;
+    std::size_t count = 1;
+    for (auto at = text.find(separator); at != std::string_view::npos; at = text.find(separator, at + separator.size()))
+        ++count;
+    return count;
 }
 
-std::string_view pieceAt(const std::vector<std::string_view>& pieces, std::int32_t index) {
-    if (index < 0 || static_cast<std::size_t>(index) >= pieces.size())
+std::string_view pieceAt(std::string_view text, std::string_view separator, std::int32_t index) {
+    if (text.empty() || index < 0)
         subscriptOutOfRange();
-    return pieces[static_cast<std::size_t>(index)];
+    for (std::int32_t i = 0;; ++i) {
+        const auto at = text.find(separator);
+        if (i == index)
+            return text.substr(0, at);
+        if (at == std::string_view::npos)
+            subscriptOutOfRange();
+        text.remove_prefix(at + separator.size());
+    }
 }
 
 const char* boolText(bool b) {
@@ -214,16 +218,15 @@ std::string ADSIControl::PickGroupData(std::int32_t GroupNum, const std::string&
 }
 
 std::int32_t ADSIControl::acGGpCount() const {
-    return static_cast<std::int32_t>(split(m_acGGpList, kCrLf).size()) - 1;
+    return static_cast<std::int32_t>(pieceCount(m_acGGpList, kCrLf)) - 1;
 }
 
 std::string ADSIControl::acGGpName(std::int32_t GroupNumber, const std::string& DataType) const {
-    const auto lines = split(m_acGGpList, kCrLf);
-    const auto fields = split(pieceAt(lines, GroupNumber), kFieldSeparator);
+    const std::string_view line = pieceAt(m_acGGpList, kCrLf, GroupNumber);
     if (DataType == "Name")
-        return std::string(pieceAt(fields, 0));
+        return std::string(pieceAt(line, kFieldSeparator, 0));
     if (DataType == "Description")
-        return std::string(pieceAt(fields, 1));
+        return std::string(pieceAt(line, kFieldSeparator, 1));
     return {};
 }
 

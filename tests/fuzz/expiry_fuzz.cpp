@@ -78,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(localDayAt(end - 1) <= target);
     for (long long t = end; t <= end + 3 * 3600; t += 600)
         FUZZ_CHECK(localDayAt(t) > target);
-    if (dayExists(day))
-        FUZZ_CHECK(ldapdir::lastUsableDay(written) == day);
+    // (Looking for the day costs hundreds of conversions, so only when the value read back differs.)
+    FUZZ_CHECK(ldapdir::lastUsableDay(written) == day || !dayExists(day));
 
     // shadow's expiry day is the first UTC day that starts at or after that moment.
     const long shadowDay = unixacct::shadowExpiryDay(day);

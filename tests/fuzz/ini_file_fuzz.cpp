@@ -1,6 +1,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <map>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "system/linux/ini_file.h"
@@ -43,10 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // through a cycle.
     FUZZ_CHECK(reads <= 32 && bytes <= 32 * 256);
 
-    for (const std::string& section : ini.sections()) {
+    const std::vector<std::string> sections = ini.sections();
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::string& section = sections[i];
         FUZZ_CHECK(section.empty() || (!isSpace(section.front()) && !isSpace(section.back())));
         FUZZ_CHECK(section.find(']') == std::string::npos);
         FUZZ_CHECK(IniFile::canonicalName(IniFile::canonicalName(section)) == IniFile::canonicalName(section));
+        // Each lookup walks every entry, so lookups in every section of a large input would make
+        // the run quadratic; the first few sections and the last one show the same paths.
+        if (i >= 6 && i + 1 != sections.size())
+            continue;
         // Lookups ignore case and whitespace in both names, and values come trimmed.
         for (const char* key : {"include", "netbios name", "workgroup", "realm", "domains", "id_provider"}) {
             const auto value = ini.get(section, key);
