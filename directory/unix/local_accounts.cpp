@@ -34,8 +34,26 @@ File openForReading(const std::string& path) {
     return file;
 }
 
+const char* nameOf(const passwd& p) {
+    return p.pw_name;
+}
+const char* nameOf(const spwd& s) {
+    return s.sp_namp;
+}
+const char* nameOf(const group& g) {
+    return g.gr_name;
+}
+
+// "+", "+name", "-name" and "+@netgroup" lines (NIS compat) point into another database; the C
+// library reads them as entries, but they are no local accounts.
+template <class Entry> bool isCompatLine(const Entry& entry) {
+    const char* name = nameOf(entry);
+    return name && (name[0] == '+' || name[0] == '-');
+}
+
 // Runs one of the reentrant fget*ent_r readers over a file, growing the buffer when a line is
-// too long for it. The reader skips lines it cannot parse, as the C library always has.
+// too long for it. The reader skips lines it cannot parse, as the C library always has, and this
+// skips the NIS compat lines.
 template <class Entry, class Reader, class Convert, class Visit>
 void readEntries(File file, const std::string& path, Reader reader, Convert convert, Visit visit) {
     std::vector<char> buffer(4096);
@@ -50,6 +68,8 @@ void readEntries(File file, const std::string& path, Reader reader, Convert conv
         }
         if (rc != 0 || result == nullptr)
             break; // ENOENT: end of file
+        if (isCompatLine(*result))
+            continue;
         if (!visit(convert(*result)))
             break;
     }

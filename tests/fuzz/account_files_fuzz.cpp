@@ -18,7 +18,12 @@ using namespace unixacct;
 
 namespace {
 
-// The C library's own scan of a whole shadow file: the first entry with the name.
+bool isCompat(const std::string& name) {
+    return !name.empty() && (name[0] == '+' || name[0] == '-');
+}
+
+// The C library's own scan of a whole shadow file: the first entry with the name, NIS compat
+// lines ("+", "+name", "-name") left out as the program leaves them out.
 std::optional<ShadowEntry> scanShadow(const std::string& path, const std::string& name) {
     std::FILE* file = std::fopen(path.c_str(), "re");
     FUZZ_CHECK(file);
@@ -34,7 +39,7 @@ std::optional<ShadowEntry> scanShadow(const std::string& path, const std::string
         }
         if (rc != 0 || !result)
             break;
-        if (name == result->sp_namp) {
+        if (name == result->sp_namp && !isCompat(name)) {
             found = ShadowEntry{result->sp_namp, result->sp_pwdp ? result->sp_pwdp : "", result->sp_lstchg,
                                 result->sp_expire};
             break;
@@ -91,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t users = 0;
     accounts.forEachUser([&](const PasswdEntry& e) {
         ++users;
+        FUZZ_CHECK(!isCompat(e.name));
         if (!scannedUser && e.name == name)
             scannedUser = e;
         return true;
@@ -98,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<GroupEntry> scannedGroup, byGid;
     const gid_t wanted = scannedUser ? scannedUser->gid : 0;
     accounts.forEachGroup([&](const GroupEntry& e) {
+        FUZZ_CHECK(!isCompat(e.name));
         if (!scannedGroup && e.name == name)
             scannedGroup = e;
         if (!byGid && e.gid == wanted)

@@ -398,8 +398,13 @@ TEST(LocalAccounts, FindsTheFirstWellFormedLineOfExactlyThatName) {
                                              "xbob:x:4:4:suffix:/:/bin/sh\n"
                                              "dave:x:5:5:first dave:/:/bin/sh\n"
                                              "dave:x:6:6:second dave:/:/bin/sh\n"
+                                             "+\n"
+                                             "+nis:x:8:8:NIS compat:/:/bin/sh\n"
+                                             "-carol:x:9:9:NIS compat:/:/bin/sh\n"
+                                             "+@admins::::::\n"
                                              "last:x:7:7:no newline at the end:/:/bin/sh");
-    sources.groupPath = dir.write("group", "");
+    sources.groupPath = dir.write("group", "+\n+@admins:::\n-staff:x:10:\nstaff:x:50:bob\n");
+    sources.shadowPath = dir.write("shadow", "+::::::::\n+nis:*:1::::::\n");
     const unixacct::LocalAccounts accounts(sources);
     struct Row {
         const char* name;
@@ -414,6 +419,10 @@ TEST(LocalAccounts, FindsTheFirstWellFormedLineOfExactlyThatName) {
         {"bo", std::nullopt},
         {"ob", std::nullopt},
         {"xbo", std::nullopt},
+        {"+", std::nullopt},
+        {"+nis", std::nullopt},
+        {"-carol", std::nullopt},
+        {"+@admins", std::nullopt},
     };
     for (const Row& row : rows) {
         const auto found = accounts.findUser(row.name);
@@ -421,8 +430,18 @@ TEST(LocalAccounts, FindsTheFirstWellFormedLineOfExactlyThatName) {
     }
     int users = 0;
     accounts.forEachUser([&](const unixacct::PasswdEntry&) { return ++users < 100; });
-    EXPECT_EQ(users, 7); // the malformed line is skipped, as the C library always has
+    EXPECT_EQ(users, 7); // the malformed line is skipped, as the C library always has; so are NIS lines
     EXPECT_FALSE(accounts.findGroup("bob"));
+    std::vector<std::string> groups;
+    accounts.forEachGroup([&](const unixacct::GroupEntry& g) {
+        groups.push_back(g.name);
+        return true;
+    });
+    EXPECT_EQ(groups, std::vector<std::string>{"staff"});
+    EXPECT_FALSE(accounts.findGroup("-staff"));
+    EXPECT_FALSE(accounts.findGroup(10));
+    EXPECT_FALSE(accounts.findShadow("+"));
+    EXPECT_FALSE(accounts.findShadow("+nis"));
 }
 
 } // namespace
