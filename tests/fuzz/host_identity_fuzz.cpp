@@ -25,10 +25,12 @@ bool hasUpper(std::string_view s) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     const std::string hostName = in.ConsumeRandomLengthString(64);
-    const MemoryFile smb(in.ConsumeRandomLengthString(512));
-    const MemoryFile sssd(in.ConsumeRandomLengthString(512));
+    // The same three files for every run, their content replaced.
+    static MemoryFile smb, sssd, hosts;
+    smb.replace(in.ConsumeRandomLengthString(512));
+    sssd.replace(in.ConsumeRandomLengthString(512));
     const std::string hostsText = in.ConsumeRemainingBytesAsString();
-    const MemoryFile hosts(hostsText);
+    hosts.replace(hostsText);
 
     sysinfo::IdentitySources sources;
     sources.smbConfPath = smb.path();
