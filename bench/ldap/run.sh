@@ -58,6 +58,15 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(
 
 value() { awk -v k="$1" '$1 == k { print $2 }' <<< "$2"; }
 
+# Median of REPEATS processor times (user + system) that Form_Load reports for itself.
+cpu_median() {
+    local runs=() _
+    for _ in $(seq "$repeats"); do
+        runs+=("$("$bench" cpu)")
+    done
+    median "${runs[@]}"
+}
+
 # Median of REPEATS runs of a command.
 timed() {
     local runs=() _
@@ -133,13 +142,14 @@ form=$(timed "$bench" formload)
 unpaged=$(timed ldapsearch -N -Q -Y GSSAPI -H "$ldap_uri" -b "$base_dn" "$users" sAMAccountName)
 paged=$(timed ldapsearch -N -Q -Y GSSAPI -H "$ldap_uri" -b "$base_dn" -E pr=1000/noprompt "$users" sAMAccountName)
 list=$(timed samba-tool user list -H "$ldap_uri" --use-kerberos=required)
-echo "formload $form ldapsearch_unpaged $unpaged ldapsearch_paged $paged samba_tool_list $list"
+cpu=$(cpu_median)
+echo "formload $form ldapsearch_unpaged $unpaged ldapsearch_paged $paged samba_tool_list $list formload_cpu $cpu"
 
 echo "== time to a usable window"
 window=$(window_median)
 echo "window_seconds $window"
 
-huge= program_huge=0 form_huge=0 unpaged_huge=0
+huge= program_huge=0 form_huge=0 unpaged_huge=0 cpu_huge=0
 if ((big_users > 0)); then
     echo "== $big_users users"
     start "$state_big" big "$big_users"
@@ -149,13 +159,15 @@ if ((big_users > 0)); then
     echo "program_rss_kib $program_huge"
     form_huge=$(timed "$bench" formload)
     unpaged_huge=$(timed ldapsearch -N -Q -Y GSSAPI -H "$ldap_uri" -b "$base_dn" "$users" sAMAccountName)
-    echo "formload $form_huge ldapsearch_unpaged $unpaged_huge"
+    cpu_huge=$(cpu_median)
+    echo "formload $form_huge ldapsearch_unpaged $unpaged_huge formload_cpu $cpu_huge"
 fi
 echo "== load: $(uptime)"
 
 awk -v core="$(value condition_core_ms "$cond")" -v raw="$(value condition_raw_ms "$cond")" \
     -v ratio="$(value condition_ratio "$cond")" -v form="$form" -v unpaged="$unpaged" -v paged="$paged" \
     -v list="$list" -v window="$window" -v window_small="$window_small" -v form_huge="$form_huge" -v unpaged_huge="$unpaged_huge" \
+    -v cpu="$cpu" -v cpu_huge="$cpu_huge" \
     -v small="$(value rss_kib "$small")" -v large="$(value rss_kib "$large")" -v huge="$(value rss_kib "$huge")" \
     -v nsmall="$(value accounts "$small")" -v nlarge="$(value accounts "$large")" \
     -v nhuge="$(value accounts "$huge")" -v psmall="$program_small" -v plarge="$program_large" \
@@ -179,6 +191,10 @@ BEGIN {
     if (nhuge > 0)
         printf "  unpaged ldapsearch, %d users: %.3f s: %.2fx its time for %d; Form_Load %.2fx it\n", nhuge, \
             unpaged_huge, unpaged_huge / unpaged, nlarge, form_huge / unpaged_huge
+    if (nhuge > 0 && cpu > 0)
+        printf "  Form_Load'"'"'s own processor time: %.3f s for %d, %.3f s for %d: %.2fx (linear + 10%%: %s)\n", cpu, \
+            nlarge, cpu_huge, nhuge, cpu_huge / cpu, \
+            verdict(cpu_huge / cpu <= (nhuge - nsmall) / (nlarge - nsmall) * 1.1)
     if (window > 0)
         printf "time to a usable window (exec to the window shown, list filled): %.3f s with %d users, %.3f s with %d; samba-tool user list %.3f s\n", \
             window_small, nsmall, window, nlarge, list
