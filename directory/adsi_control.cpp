@@ -23,17 +23,21 @@ constexpr std::string_view kFieldSeparator = "/*s*/";
     throw quill::RuntimeError(quill::errors::kOverflow, "Overflow");
 }
 
-// The classic Split's pieces, counted and picked without building the array: the empty text has
-// no pieces; otherwise every separator splits.
-std::size_t pieceCount(std::string_view text, std::string_view separator) {
+// The classic Split: the empty text gives no pieces; otherwise every separator splits.
+std::vector<std::string_view> split(std::string_view text, std::string_view separator) {
+    std::vector<std::string_view> pieces;
     if (text.empty())
-        return 0;
-    std::size_t count = 1;
-    for (auto at = text.find(separator); at != std::string_view::npos; at = text.find(separator, at + separator.size()))
-        ++count;
-    return count;
+        return pieces;
+    for (;;) {
+        const auto at = text.find(separator);
+        pieces.push_back(text.substr(0, at));
+        if (at == std::string_view::npos)
+            return pieces;
+        text.remove_prefix(at + separator.size());
+    }
 }
 
+// Piece number index of the classic Split, picked without building the array.
 std::string_view pieceAt(std::string_view text, std::string_view separator, std::int32_t index) {
     if (text.empty() || index < 0)
         subscriptOutOfRange();
@@ -217,12 +221,26 @@ std::string ADSIControl::PickGroupData(std::int32_t GroupNum, const std::string&
     return DataType == "Name" ? group.Name : group.Description;
 }
 
+const std::vector<std::pair<std::size_t, std::size_t>>& ADSIControl::groupLines() const {
+    if (!m_acGGpLinesValid) {
+        m_acGGpLines.clear();
+        for (const std::string_view line : split(m_acGGpList, kCrLf))
+            m_acGGpLines.emplace_back(static_cast<std::size_t>(line.data() - m_acGGpList.data()), line.size());
+        m_acGGpLinesValid = true;
+    }
+    return m_acGGpLines;
+}
+
 std::int32_t ADSIControl::acGGpCount() const {
-    return static_cast<std::int32_t>(pieceCount(m_acGGpList, kCrLf)) - 1;
+    return static_cast<std::int32_t>(groupLines().size()) - 1;
 }
 
 std::string ADSIControl::acGGpName(std::int32_t GroupNumber, const std::string& DataType) const {
-    const std::string_view line = pieceAt(m_acGGpList, kCrLf, GroupNumber);
+    const auto& lines = groupLines();
+    if (GroupNumber < 0 || static_cast<std::size_t>(GroupNumber) >= lines.size())
+        subscriptOutOfRange();
+    const auto [at, size] = lines[static_cast<std::size_t>(GroupNumber)];
+    const std::string_view line = std::string_view(m_acGGpList).substr(at, size);
     if (DataType == "Name")
         return std::string(pieceAt(line, kFieldSeparator, 0));
     if (DataType == "Description")
@@ -236,6 +254,7 @@ std::unique_ptr<User> ADSIControl::bindUser(const std::string& account) {
 
 bool ADSIControl::acGroubalGroupGet(const std::string& Account) {
     m_acGGpList.clear();
+    m_acGGpLinesValid = false;
     if (Account.empty())
         return false;
     try {
@@ -283,6 +302,7 @@ bool ADSIControl::AccountLCOpen(const std::string& Account) {
 
 bool ADSIControl::changeMembership(const std::string& account, const std::string& group, bool adding) {
     m_acGGpList.clear();
+    m_acGGpLinesValid = false;
     try {
         quill::BusyPointer busy(m_operator);
         auto user = bindUser(account);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "operator.h"
@@ -85,6 +87,7 @@ public:
 private:
     std::unique_ptr<User> bindUser(const std::string& account);
     bool changeMembership(const std::string& account, const std::string& group, bool adding);
+    const std::vector<std::pair<std::size_t, std::size_t>>& groupLines() const;
 
     Service& m_service;
     quill::Operator& m_operator;
@@ -92,6 +95,10 @@ private:
     std::optional<BoundedTable<ADGroupRecord>> m_ADGroupTable;
     std::string m_target;
     std::string m_acGGpList;
+    // Where the list's lines start and end, found once on the first read after the list changed:
+    // reading every line of a long list stays linear. Offsets, not views, so copies stay right.
+    mutable std::vector<std::pair<std::size_t, std::size_t>> m_acGGpLines;
+    mutable bool m_acGGpLinesValid = false;
 };
 
 } // namespace directory

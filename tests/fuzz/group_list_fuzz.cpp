@@ -113,20 +113,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Both splittings agree on every line and field, and the reader raises 9 exactly past the ends.
     const auto lines = scanSplit(list, "\r\n");
     FUZZ_CHECK(control.acGGpCount() == static_cast<std::int32_t>(lines.size()) - 1);
+    // Past the ends only for one list in four (by its length): every raise costs the sanitizer
+    // system calls, and the ends are the same code whatever the list holds.
+    const bool ends = lines.size() % 4 == 0;
+    int shortLines = 0;
     for (std::int32_t i = -1; i <= static_cast<std::int32_t>(lines.size()); ++i) {
         const bool inside = i >= 0 && i < static_cast<std::int32_t>(lines.size());
+        if (!inside && !ends)
+            continue;
         const auto fields =
             inside ? scanSplit(lines[static_cast<std::size_t>(i)], "/*s*/") : std::vector<std::string>{};
         bool raised = false;
-        // Past the ends one read is enough, as every raise costs the sanitizer a system call; which
-        // read it is changes with the list.
-        if (inside || lines.size() % 2 == 0) {
+        // Past the ends one read is enough; which read it is changes with the list.
+        if (inside || lines.size() % 8 == 0) {
             const std::string name = readOrRaise(control, i, "Name", raised);
             FUZZ_CHECK(raised == fields.empty());
             if (!raised)
                 FUZZ_CHECK(name == fields[0]);
         }
-        if (!inside && lines.size() % 2 == 0)
+        if (!inside && lines.size() % 8 == 0)
+            continue;
+        // Lines without a separator raise on their description: the first such line shows it.
+        if (inside && fields.size() < 2 && shortLines++ > 0)
             continue;
         const std::string description = readOrRaise(control, i, "Description", raised);
         FUZZ_CHECK(raised == (fields.size() < 2));

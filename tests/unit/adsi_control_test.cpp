@@ -259,6 +259,7 @@ TEST_F(ADSIControlTest, GroupNumbersOutsideTheListRaiseNine) {
         }
     }
     ASSERT_TRUE(control.acGroubalGroupGet("jdoe"));
+    EXPECT_EQ(control.acGGpName(1, "Name"), "Staff"); // the new list, not the empty one read before
     EXPECT_THROW(control.acGGpName(2, "Name"), quill::RuntimeError);
     EXPECT_THROW(control.acGGpName(-1, "Name"), quill::RuntimeError);
     // The error must not be a directory error that ADSIControl itself would have swallowed.
@@ -287,6 +288,7 @@ TEST_F(ADSIControlTest, FailedGroupReadKeepsWhatWasAppended) {
 
 TEST_F(ADSIControlTest, MembershipChangesPassTheUsersFullPathWithoutCommit) {
     ASSERT_TRUE(control.acGroubalGroupGet("jdoe"));
+    EXPECT_EQ(control.acGGpCount(), 1);
     EXPECT_TRUE(control.AddGlobalGroup("nobody", "Staff"));
     EXPECT_EQ(control.acGGpCount(), -1); // the list must be read again
     EXPECT_EQ(dir.groups["CORP"]["Staff"].members, (std::vector<std::string>{"WinNT://CORP/nobody,User"}));
