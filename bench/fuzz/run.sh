@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 export FUZZ_CORPUS=${FUZZ_CORPUS:-$PWD/build/fuzz/campaign}
-# Over millions of runs the default quarantine (256 MiB) cycles through fresh pages that the
-# allocator keeps handing back to the system: runs slowed four-fold within minutes, most of the
-# time spent in page faults. A small quarantine still catches a use after free within one input.
+# Over millions of runs the default quarantine (256 MiB) cycles through pages that the allocator
+# keeps handing back to the system, and a third of the time went to page faults. A small
+# quarantine still catches a use after free within one input.
 export FUZZ_ASAN_OPTIONS=${FUZZ_ASAN_OPTIONS:-allocator_release_to_os_interval_ms=-1:quarantine_size_mb=16}
 exec tests/run-fuzz.sh "${1:-600}" "${@:2}"
