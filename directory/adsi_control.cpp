@@ -231,6 +231,11 @@ const std::vector<std::pair<std::size_t, std::size_t>>& ADSIControl::groupLines(
     return m_acGGpLines;
 }
 
+void ADSIControl::forgetGroupList() {
+    m_acGGpList.clear();
+    m_acGGpLinesValid = false;
+}
+
 std::int32_t ADSIControl::acGGpCount() const {
     return static_cast<std::int32_t>(groupLines().size()) - 1;
 }
@@ -253,8 +258,7 @@ std::unique_ptr<User> ADSIControl::bindUser(const std::string& account) {
 }
 
 bool ADSIControl::acGroubalGroupGet(const std::string& Account) {
-    m_acGGpList.clear();
-    m_acGGpLinesValid = false;
+    forgetGroupList();
     if (Account.empty())
         return false;
     try {
@@ -301,8 +305,7 @@ bool ADSIControl::AccountLCOpen(const std::string& Account) {
 }
 
 bool ADSIControl::changeMembership(const std::string& account, const std::string& group, bool adding) {
-    m_acGGpList.clear();
-    m_acGGpLinesValid = false;
+    forgetGroupList();
     try {
         quill::BusyPointer busy(m_operator);
         auto user = bindUser(account);

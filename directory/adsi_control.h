@@ -87,6 +87,7 @@ public:
 private:
     std::unique_ptr<User> bindUser(const std::string& account);
     bool changeMembership(const std::string& account, const std::string& group, bool adding);
+    void forgetGroupList();
     const std::vector<std::pair<std::size_t, std::size_t>>& groupLines() const;
 
     Service& m_service;

@@ -50,7 +50,8 @@ for name in "${targets[@]}"; do
     [ -d "tests/fuzz/corpus/$name" ] && cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null
     limit=(-max_total_time="$seconds")
     [ -n "${FUZZ_RUNS:-}" ] && limit=(-runs="$FUZZ_RUNS" -max_total_time=$((seconds > 0 ? seconds : 86400)))
-    [ -n "$(max_len "$name")" ] && limit+=(-max_len="$(max_len "$name")")
+    len=$(max_len "$name")
+    [ -n "$len" ] && limit+=(-max_len="$len")
     start=$SECONDS
     nice "$binary" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$corpus" >"$scratch/$name.log" 2>&1

@@ -58,23 +58,20 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(
 
 value() { awk -v k="$1" '$1 == k { print $2 }' <<< "$2"; }
 
-# Median of REPEATS processor times (user + system) that Form_Load reports for itself.
-cpu_median() {
+# Median of the numbers a command prints over REPEATS runs.
+median_of() {
     local runs=() _
     for _ in $(seq "$repeats"); do
-        runs+=("$("$bench" cpu)")
+        runs+=("$("$@")")
     done
     median "${runs[@]}"
 }
 
-# Median of REPEATS runs of a command.
-timed() {
-    local runs=() _
-    for _ in $(seq "$repeats"); do
-        runs+=("$(seconds "$@")")
-    done
-    median "${runs[@]}"
-}
+# Median of REPEATS runs' wall-clock time.
+timed() { median_of seconds "$@"; }
+
+# Median of REPEATS processor times (user + system) that Form_Load reports for itself.
+cpu_median() { median_of "$bench" cpu; }
 
 # The real program, joined (as far as it can tell) to the test domain.
 joined=$(mktemp -d)
@@ -100,13 +97,10 @@ shown() {
     DISPLAY=:$xvfb_display QT_QPA_PLATFORM=xcb python3 "$root/bench/ldap/window_shown.py" "$program" 2> /dev/null \
         || echo "0 0"
 }
+shown_seconds() { shown | awk '{ print $1 }'; }
 window_median() {
     [[ -n $xvfb_display && -x $program ]] || { echo 0; return; }
-    local runs=() _
-    for _ in $(seq "$repeats"); do
-        runs+=("$(shown | awk '{ print $1 }')")
-    done
-    median "${runs[@]}"
+    median_of shown_seconds
 }
 # The real program's resident memory once its window shows the filled list.
 program_rss() {

@@ -1,5 +1,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <utility>
 #include <vector>
 
 #include "directory/adsi_control.h"
@@ -101,8 +102,7 @@ std::string readOrRaise(const directory::ADSIControl& control, std::int32_t line
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     InputService service;
-    // A few groups show every way the separators can meet; many only slow each run down, as every
-    // read splits the whole list again.
+    // A few groups show every way the separators can meet; more only make each run longer.
     while (in.remaining_bytes() > 0 && service.groups.size() < 12)
         service.groups.push_back({in.ConsumeRandomLengthString(40), in.ConsumeRandomLengthString(40)});
     SilentOperator op;
@@ -112,37 +112,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Both splittings agree on every line and field, and the reader raises 9 exactly past the ends.
     const auto lines = scanSplit(list, "\r\n");
-    FUZZ_CHECK(control.acGGpCount() == static_cast<std::int32_t>(lines.size()) - 1);
-    // Past the ends only for one list in four (by its length): every raise costs the sanitizer
-    // system calls, and the ends are the same code whatever the list holds.
-    const bool ends = lines.size() % 4 == 0;
-    int shortLines = 0;
-    for (std::int32_t i = -1; i <= static_cast<std::int32_t>(lines.size()); ++i) {
-        const bool inside = i >= 0 && i < static_cast<std::int32_t>(lines.size());
-        if (!inside && !ends)
-            continue;
-        const auto fields =
-            inside ? scanSplit(lines[static_cast<std::size_t>(i)], "/*s*/") : std::vector<std::string>{};
-        bool raised = false;
-        // Past the ends one read is enough; which read it is changes with the list.
-        if (inside || lines.size() % 8 == 0) {
-            const std::string name = readOrRaise(control, i, "Name", raised);
-            FUZZ_CHECK(raised == fields.empty());
-            if (!raised)
-                FUZZ_CHECK(name == fields[0]);
-        }
-        if (!inside && lines.size() % 8 == 0)
-            continue;
-        // Lines without a separator raise on their description: the first such line shows it.
-        if (inside && fields.size() < 2 && shortLines++ > 0)
+    const auto count = static_cast<std::int32_t>(lines.size());
+    FUZZ_CHECK(control.acGGpCount() == count - 1);
+    bool raised = false;
+    bool shortLineRead = false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto fields = scanSplit(lines[static_cast<std::size_t>(i)], "/*s*/");
+        const std::string name = readOrRaise(control, i, "Name", raised);
+        FUZZ_CHECK(raised == fields.empty());
+        if (!raised)
+            FUZZ_CHECK(name == fields[0]);
+        // Lines without a separator raise on their description: the first such line shows it, as
+        // every raise costs the sanitizer system calls.
+        if (fields.size() < 2 && std::exchange(shortLineRead, true))
             continue;
         const std::string description = readOrRaise(control, i, "Description", raised);
         FUZZ_CHECK(raised == (fields.size() < 2));
         if (!raised)
             FUZZ_CHECK(description == fields[1]);
-        if (inside)
-            FUZZ_CHECK(readOrRaise(control, i, "Other", raised).empty() && !raised);
+        FUZZ_CHECK(readOrRaise(control, i, "Other", raised).empty() && !raised);
     }
+    // Past the ends for one list in four (by its length), one read each; which read changes with
+    // the list. The ends are the same code whatever the list holds.
+    if (lines.size() % 4 == 0)
+        for (const std::int32_t i : {-1, count}) {
+            readOrRaise(control, i, lines.size() % 8 == 0 ? "Name" : "Description", raised);
+            FUZZ_CHECK(raised);
+        }
 
     // When no text holds a line break and no name holds a slash, each group is one line, its name
     // the first field and its description up to any separator inside it.
