@@ -8,6 +8,9 @@
 #if HAVE_QUILL_LDAP
 #include "directory/ldap/ldap_service.h"
 #endif
+#if HAVE_QUILL_SAMR
+#include "directory/samr/samr_service.h"
+#endif
 #if HAVE_QUILL_SYSTEM
 #include "system/linux/this_computer.h"
 #endif
@@ -30,7 +33,10 @@ public:
 #if HAVE_QUILL_LDAP
         m_domain = std::make_unique<ldapdir::LdapService>();
 #endif
-        m_router = std::make_unique<RoutingService>(isThisComputer, m_local.get(), m_domain.get());
+#if HAVE_QUILL_SAMR
+        m_computer = std::make_unique<samrdir::SamrService>();
+#endif
+        m_router = std::make_unique<RoutingService>(isThisComputer, m_local.get(), m_domain.get(), m_computer.get());
     }
 
     std::unique_ptr<Object> bind(std::string_view path) override {
@@ -40,6 +46,7 @@ public:
 private:
     std::unique_ptr<Service> m_local;
     std::unique_ptr<Service> m_domain;
+    std::unique_ptr<Service> m_computer;
     std::unique_ptr<RoutingService> m_router;
 };
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "directory/service.h"
+#include "samr_pipe.h"
+
+namespace samrdir {
+
+// A computer as the container of its own accounts. put("Filter", array of class names) picks what
+// enumerate yields; only users are listed ("User", or no filter); a filter of groups alone yields
+// nothing, as the program lists no groups.
+class SamrContainer final : public directory::Container {
+public:
+    SamrContainer(std::shared_ptr<SamrPipe> pipe, std::string host) : m_pipe(std::move(pipe)), m_host(std::move(host)) {}
+
+    std::string name() override { return m_pipe->computerName(); }
+    std::string adsPath() override { return "WinNT://" + m_host; }
+    void put(std::string_view property, const directory::Value& value) override;
+    void setInfo() override {}
+    void enumerate(const std::function<void(directory::Object&)>& visit) override;
+
+private:
+    std::shared_ptr<SamrPipe> m_pipe;
+    std::string m_host;
+    bool m_users = true;
+};
+
+} // namespace samrdir

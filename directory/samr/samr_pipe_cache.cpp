@@ -1,0 +1,71 @@
+#include "samr_pipe_cache.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "directory/error.h"
+
+namespace samrdir {
+
+namespace {
+
+// The name as DNS knows it: no surrounding spaces, no final dot.
+std::string hostName(std::string_view host) {
+    while (!host.empty() && host.front() == ' ')
+        host.remove_prefix(1);
+    while (!host.empty() && (host.back() == ' ' || host.back() == '.'))
+        host.remove_suffix(1);
+    return std::string(host);
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+} // namespace
+
+SamrPipeCache& SamrPipeCache::shared() {
+    static SamrPipeCache cache;
+    return cache;
+}
+
+void SamrPipeCache::clear() {
+    const std::lock_guard lock(m_mutex);
+    m_pipes.clear();
+    m_failedAt.clear();
+}
+
+std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const std::string& principal) {
+    const std::string name = hostName(host);
+    if (name.empty())
+        throw directory::Error(directory::codes::kBadPathName, "コンピューターが指定されていません。");
+    const std::string key = principal + '\n' + lower(name);
+    const std::lock_guard lock(m_mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto found = m_pipes.find(key); found != m_pipes.end()) {
+        if (!found->second->broken())
+            return found->second;
+        m_pipes.erase(found);
+        m_failedAt.try_emplace(key, now);
+    }
+    auto limit = m_timeouts.connect;
+    if (const auto failed = m_failedAt.find(key); failed != m_failedAt.end()) {
+        if (now - failed->second < m_timeouts.remember)
+            limit = m_timeouts.retry;
+        else
+            m_failedAt.erase(failed);
+    }
+    try {
+        auto pipe = std::make_shared<SamrPipe>(name, limit, m_timeouts);
+        m_failedAt.erase(key);
+        m_pipes[key] = pipe;
+        return pipe;
+    } catch (const directory::Error& error) {
+        if (error.number() == directory::codes::kServerUnavailable || error.number() == directory::codes::kTimeout)
+            m_failedAt.insert_or_assign(key, now);
+        throw;
+    }
+}
+
+} // namespace samrdir

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <set>
+
+#include "app/lock_opener.h"
+#include "directory/adsi_control.h"
+#include "directory/ldap/ad_values.h"
+#include "directory/platform_service.h"
+#include "member_server.h"
+#include "samba_dc.h"
+#include "test_support.h"
+
+using app::Event;
+namespace mb = quill::msgbox;
+
+namespace {
+
+// The member server's own accounts through the program's real backends and routing.
+class MemberTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!member.available())
+            GTEST_SKIP() << "needs the member server of tests/run-member.sh";
+    }
+
+    directory::ADSIControl control(directory::Service& through, const std::string& target = "FILES1") {
+        directory::ADSIControl adsi(through, op);
+        adsi.setTargetDomainServer(target);
+        return adsi;
+    }
+
+    MemberServer member;
+    SambaDc dc;
+    std::unique_ptr<directory::Service> service = directory::makePlatformService();
+    fakes::ScriptedOperator op;
+};
+
+// The window of a domain member computer whose target box names the member server.
+class MemberWindow : public MemberTest {
+protected:
+    void SetUp() override {
+        MemberTest::SetUp();
+        if (IsSkipped())
+            return;
+        computer.systems = {{"quill.test", "VM"}};
+        window = std::make_unique<app::LockOpener>(form, env, commandLine);
+        ASSERT_TRUE(window->dispatch("LockOpener", Event::Load));
+        ASSERT_TRUE(op.escaped.empty()) << op.escaped.front().second;
+    }
+
+    void edit(std::string_view control, const std::string& text) { ASSERT_TRUE(window->textEdited(control, text)); }
+    void click(std::string_view control) { ASSERT_TRUE(window->dispatch(control, Event::Click)); }
+    std::string lastBox() const { return op.shown.empty() ? "" : op.shown.back().text; }
+
+    fakes::FakeComputerSystem computer;
+    fakes::FixedClock clock;
+    app::Form form;
+    app::Environment env{*service, computer, op, clock};
+    std::string commandLine;
+    std::unique_ptr<app::LockOpener> window;
+};
+
+// pdbedit's "Kickoff time" for an expiry written by the program: the end of the local day.
+std::string kickoffFor(directory::CivilDate day) {
+    const auto nt = ldapdir::accountExpiresAfter(day);
+    const std::time_t unixTime = static_cast<std::time_t>(nt / 10000000 - 11644473600LL);
+    char text[64];
+    std::tm local{};
+    localtime_r(&unixTime, &local);
+    std::strftime(text, sizeof text, "%d %b %Y %H:%M:%S", &local);
+    return text;
+}
+
+TEST_F(MemberWindow, EveryFlowOnEveryNameOfTheMember) {
+    struct Row {
+        const char* name;
+        const char* target;
+        const char* account;
+        const char* description;
+    };
+    for (const Row row : {Row{"NetBIOS name", "FILES1", "kiosk", "受付端末"},
+                          Row{"DNS name", "files1.quill.test", "clerk", "窓口係"},
+                          Row{"domain/computer path", "QUILL/FILES1", "resetme", ""}}) {
+        SCOPED_TRACE(row.name);
+        const std::string account = row.account;
+        const std::string described = std::string(row.description) + (*row.description ? " " : "");
+        edit("trgSrv", row.target);
+        ASSERT_EQ(member.exec("pdbedit -r -u " + account + " -c '[L]'"), 0);
+        edit("account_Combo", account);
+        EXPECT_EQ(form.text("DisplayCondition"), std::string(row.description) + " 有効 ロック");
+
+        click("Command1");
+        EXPECT_EQ(lastBox(), "解除されました。");
+        EXPECT_EQ(member.flags(account), "U");
+
+        const std::string fresh = "Mb-" + std::to_string(::getpid()) + "-" + account + "-7Q";
+        edit("changePassword", fresh);
+        op.answers = {mb::kAnswerYes, mb::kAnswerYes};
+        click("Command2");
+        EXPECT_EQ(lastBox(), "解除/パスワードリセットされました。");
+        EXPECT_NE(member.logon(account, fresh).find("NT_STATUS_PASSWORD_MUST_CHANGE"), std::string::npos);
+        EXPECT_NE(member.logon(account, member.password(account)).find("NT_STATUS_LOGON_FAILURE"), std::string::npos);
+
+        op.answers = {mb::kAnswerYes};
+        click("アカウント停止");
+        EXPECT_EQ(lastBox(), "アカウントを停止しました。");
+        EXPECT_EQ(member.flags(account), "DU");
+        edit("account_Combo", "nosuch");
+        edit("account_Combo", account);
+        EXPECT_EQ(form.text("DisplayCondition"), std::string(row.description) + " 無効");
+
+        edit("AccountLimit", "2031/3/20");
+        click("アカウント有効");
+        EXPECT_EQ(lastBox(), "2031/3/20 迄 利用可能になりました。");
+        EXPECT_EQ(member.flags(account), "U");
+        EXPECT_NE(member.account(account)["Kickoff time"].find(kickoffFor({2031, 3, 20})), std::string::npos);
+
+        ASSERT_TRUE(window->valueClicked("Check1", 1));
+        click("アカウント有効");
+        EXPECT_EQ(lastBox(), "アカウントは無期限に有効となりました。");
+        const std::string kickoff = member.account(account)["Kickoff time"];
+        EXPECT_TRUE(kickoff == "0" || kickoff == "never" || kickoff.find("2036") != std::string::npos) << kickoff;
+        ASSERT_TRUE(window->valueClicked("Check1", 0));
+
+        edit("account_Combo", "nosuch");
+        EXPECT_EQ(form.text("DisplayCondition"), "");
+        click("Command1");
+        EXPECT_EQ(lastBox(), "解除されませんでした。");
+    }
+    EXPECT_TRUE(op.escaped.empty());
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
+    const TicketCache bob(dc.ccache("bob"));
+    const auto before = member.account("shared");
+    auto adsi = control(*service);
+    op.answers = {mb::kAnswerYes};
+    EXPECT_FALSE(adsi.AccountLCOpen("shared"));
+    EXPECT_FALSE(adsi.AccountDisabled("shared", true));
+    EXPECT_FALSE(adsi.AccountDisabled("shared", false));
+    EXPECT_FALSE(adsi.PasswordReset("shared", directory::Secret("Nb-4d-not-set-8Z")));
+    EXPECT_FALSE(adsi.AddGlobalGroup("shared", "Administrators"));
+    EXPECT_EQ(member.account("shared"), before);
+}
+
+TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
+    auto adsi = control(*service);
+    ASSERT_TRUE(adsi.acGroubalGroupGet("shared"));
+    ASSERT_EQ(adsi.acGGpCount(), 1);
+    EXPECT_EQ(adsi.acGGpName(0, "Name"), "Operators");
+
+    std::string out;
+    EXPECT_TRUE(adsi.AddGlobalGroup("kiosk", "Operators"));
+    member.exec("net sam listmem FILES1\\\\Operators", &out);
+    EXPECT_NE(out.find("kiosk"), std::string::npos) << out;
+    EXPECT_FALSE(adsi.AddGlobalGroup("kiosk", "Operators")); // already a member
+    EXPECT_TRUE(adsi.DelGlobalGroup("kiosk", "Operators"));
+    member.exec("net sam listmem FILES1\\\\Operators", &out);
+    EXPECT_EQ(out.find("kiosk"), std::string::npos) << out;
+    EXPECT_FALSE(adsi.AddGlobalGroup("kiosk", "NoSuchGroup"));
+
+    auto container = directory::as<directory::Container>(service->bind("WinNT://FILES1"));
+    container->put("Filter", directory::Value::array({directory::Value::text("User")}));
+    std::set<std::string> listed;
+    container->enumerate([&](directory::Object& user) { listed.insert(user.name()); });
+    for (const char* name : {"kiosk", "clerk", "resetme", "stopped", "shared"})
+        EXPECT_EQ(listed.count(name), 1U) << name;
+}
+
+TEST_F(MemberTest, AStoppedMemberHoldsNoLookupLongAndIsUsedAgainOnceBack) {
+    auto adsi = control(*service);
+    ASSERT_EQ(adsi.Descriptioner("stopped"), "停止中 無効");
+    member.pause();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(adsi.Descriptioner("stopped"), "");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5500)) << attempt;
+    }
+    member.resume();
+    EXPECT_EQ(adsi.Descriptioner("stopped"), "停止中 無効");
+}
+
+} // namespace
