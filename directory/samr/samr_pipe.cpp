@@ -357,14 +357,17 @@ void SamrPipe::State::connect(std::chrono::milliseconds limit) {
         throw std::bad_alloc();
     const auto deadline = std::chrono::steady_clock::now() + limit;
     const auto ms = limit.count();
-    tevent_timer* timer =
-        tevent_add_timer(ev, mem, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000), wakeUp, nullptr);
+    // tevent frees a timer that fired itself, so the timer hangs from an owner of its own.
+    TALLOC_CTX* timerOwner = talloc_new(mem);
+    if (!timerOwner ||
+        !tevent_add_timer(ev, timerOwner, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000), wakeUp, nullptr))
+        throw std::bad_alloc();
     const auto* head = reinterpret_cast<const CompositeHead*>(pending);
     while (head->state < kCompositeDone && std::chrono::steady_clock::now() < deadline) {
         if (tevent_loop_once(ev) != 0)
             break;
     }
-    talloc_free(timer);
+    talloc_free(timerOwner);
     if (head->state < kCompositeDone) {
         talloc_free(pending);
         unreachable(NT_STATUS_IO_TIMEOUT);
