@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # runs every suite: unit, gui, unix (real shadow-utils in a private namespace), ad (a real Samba
-# domain controller on 127.0.0.3), fuzz (the parsers' fuzz targets), package (the .deb built,
+# domain controller on 127.0.0.3), member (a Samba member server on 127.0.0.7 joined to a copy of
+# that controller), fuzz (the parsers' fuzz targets), package (the .deb built,
 # installed on this machine and driven through polkit) and win32 (the cross-built .exe under wine).
 # Needs root for the namespaces and the domain controller. Exits non-zero when any suite fails.
 set -uo pipefail
@@ -30,7 +31,7 @@ run() {
 }
 
 run unit ctest --test-dir "$build" -L unit --output-on-failure
-for suite in gui unix ad; do
+for suite in gui unix ad member; do
     run "$suite" "tests/run-$suite.sh" "$build"
 done
 # Every parser's fuzz target, 20 s each on its seed corpus (its own clang build, preset fuzz).

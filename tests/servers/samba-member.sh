@@ -98,8 +98,7 @@ write_unix_files() {
         uid=$((uid + 1))
     done
     echo "operators:x:2100:" >> "$m/group"
-    # Domain users get their uids from winbindd (libnss-winbind).
-    printf 'passwd: files winbind\ngroup: files winbind\nshadow: files\nhosts: files dns\n' > "$m/nsswitch.conf"
+    printf 'passwd: files\ngroup: files\nshadow: files\nhosts: files dns\n' > "$m/nsswitch.conf"
 }
 
 # The copy of the DC with SMB on: up once its file server answers too.
@@ -150,6 +149,19 @@ start_member() {
     die "the member server did not start"
 }
 
+# The domain users who log on to the member, in its passwd with the uids winbindd's idmap gives
+# them, so smbd finds them without libnss-winbind (whose installation edits the host's nsswitch.conf).
+add_domain_users() {
+    local name sid uid
+    for name in Administrator bob; do
+        sid=$(in_member wbinfo --name-to-sid "QUILL\\$name" | cut -d' ' -f1)
+        uid=$(in_member wbinfo --sid-to-uid "$sid")
+        [[ $uid =~ ^[0-9]+$ ]] || die "no uid for QUILL\\$name"
+        echo "QUILL\\${name,,}:x:$uid:10513::/nonexistent:/usr/sbin/nologin" >> "$m/passwd"
+    done
+    echo "QUILL\\domain users:x:10513:" >> "$m/group"
+}
+
 password_of() {
     local name=$1 f=$state/passwords/$1
     if [[ ! -f $f ]]; then
@@ -189,6 +201,7 @@ prepare() {
     in_member pdbedit -r -u clerk -N 窓口係 > /dev/null
     in_member pdbedit -r -u stopped -N 停止中 -c '[D]' > /dev/null
     start_member
+    add_domain_users
     in_member net sam createlocalgroup Operators > /dev/null
     in_member net sam addmem "$MEMBER\\Operators" "$MEMBER\\shared" > /dev/null
     # The join usually grants this already; make sure of it.

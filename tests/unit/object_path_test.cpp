@@ -110,3 +110,50 @@ TEST(RoutingService, SendsThisComputerLocallyAndTheRestToTheDomain) {
     EXPECT_NE(routeOf(noDomain, "WinNT://CORP/bob,User").find("「CORP」を扱うディレクトリ サービスがありません。"), std::string::npos);
     EXPECT_THROW(noDomain.bind("not a path"), directory::Error);
 }
+
+namespace {
+// Refuses every bind with a fixed error number, counting the calls.
+class Refuser final : public directory::Service {
+public:
+    Refuser(std::string name, long number) : m_name(std::move(name)), m_number(number) {}
+    std::unique_ptr<directory::Object> bind(std::string_view) override {
+        ++calls;
+        throw directory::Error(m_number, m_name);
+    }
+    int calls = 0;
+
+private:
+    std::string m_name;
+    long m_number;
+};
+} // namespace
+
+TEST(RoutingService, TriesADomainFirstThenAComputerAndRemembersWhichServed) {
+    using namespace directory::codes;
+    struct Row {
+        const char* name;
+        long domainAnswer;
+        long computerAnswer;
+        const char* first; // what the first bind reports
+        int domainCalls;   // after two binds
+        int computerCalls;
+    };
+    for (const Row row : {
+             Row{"a domain answers", kNoSuchUser, kNoSuchUser, "domain", 2, 0},
+             Row{"no domain, a computer answers", kServerUnavailable, kNoSuchUser, "computer", 1, 2},
+             Row{"no domain, a silent computer", kTimeout, kTimeout, "ドメインとしてもコンピューターとしても", 1, 1},
+             Row{"no ticket", kLogonFailure, kNoSuchUser, "domain", 2, 0},
+         }) {
+        SCOPED_TRACE(row.name);
+        Refuser local("local", kNoSuchUser), domain("domain", row.domainAnswer), computer("computer", row.computerAnswer);
+        directory::RoutingService routing([](std::string_view) { return false; }, &local, &domain, &computer);
+        EXPECT_NE(routeOf(routing, "WinNT://FILES1/bob,User").find(row.first), std::string::npos);
+        routeOf(routing, "WinNT://files1./bob,User");
+        EXPECT_EQ(domain.calls, row.domainCalls);
+        EXPECT_EQ(computer.calls, row.computerCalls);
+    }
+    Refuser local("local", kNoSuchUser), domain("domain", kNoSuchUser), computer("computer", kNoSuchUser);
+    directory::RoutingService routing([](std::string_view) { return false; }, &local, &domain, &computer);
+    EXPECT_EQ(routeOf(routing, "WinNT://CORP/FILES1/bob,User"), "computer");
+    EXPECT_EQ(domain.calls, 0);
+}

@@ -137,6 +137,7 @@ TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
     const TicketCache bob(dc.ccache("bob"));
     const auto before = member.account("shared");
     auto adsi = control(*service);
+    EXPECT_EQ(adsi.Descriptioner("shared"), " 有効"); // reached, and may read
     op.answers = {mb::kAnswerYes};
     EXPECT_FALSE(adsi.AccountLCOpen("shared"));
     EXPECT_FALSE(adsi.AccountDisabled("shared", true));
