@@ -28,13 +28,27 @@ bool unreachable(const Error& error) {
 
 std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
     const ObjectPath parsed = parsePathOrThrow(path);
+    // A target that another backend served before is no name of this computer: the test, which
+    // reads the host's configuration, is not made again.
+    const std::string name = (parsed.computer ? "/" : "") + key(parsed.host());
+    if (m_computer && m_domain) {
+        const std::lock_guard lock(m_mutex);
+        if (const auto route = m_routes.find(name); route != m_routes.end())
+            return (route->second == Route::Domain ? m_domain : m_computer)->bind(path);
+    }
     if (m_isThisComputer && m_isThisComputer(parsed.host())) {
         if (!m_local)
             throw Error(codes::kNotFound, "このコンピューターのアカウントを扱えません。");
         return m_local->bind(path);
     }
-    if (m_computer && parsed.computer)
-        return m_computer->bind(path);
+    if (m_computer && parsed.computer) {
+        auto object = m_computer->bind(path);
+        if (m_domain) {
+            const std::lock_guard lock(m_mutex);
+            m_routes[name] = Route::Computer;
+        }
+        return object;
+    }
     if (!m_domain && !m_computer)
         throw Error(codes::kNotFound, "「" + parsed.host() + "」を扱うディレクトリ サービスがありません。");
     if (!m_computer)
@@ -42,11 +56,8 @@ std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
     if (!m_domain)
         return m_computer->bind(path);
 
-    const std::string name = key(parsed.target);
     {
         const std::lock_guard lock(m_mutex);
-        if (const auto route = m_routes.find(name); route != m_routes.end())
-            return (route->second == Route::Domain ? m_domain : m_computer)->bind(path);
         if (const auto failed = m_failures.find(name); failed != m_failures.end()) {
             if (std::chrono::steady_clock::now() - failed->second.at < m_rememberFailure)
                 throw failed->second.error;
