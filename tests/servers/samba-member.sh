@@ -43,6 +43,8 @@ pristine() {
 in_member() {
     unshare -m --propagation private bash -c '
         m=$1; shift
+        # A mount point of this member'"'"'s own: how stop and pause find every process it started.
+        mount --bind "$m" "$m"
         if [ ! -d /run/samba ]; then mount -t tmpfs -o mode=0755 quill-member-run /run && mkdir /run/samba; fi
         mount --bind "$m/run" /run/samba
         mount --bind "$m/etc" /etc/samba
@@ -112,28 +114,47 @@ start_dc() {
     die "the domain controller's file server did not start"
 }
 
+# Every process in a mount namespace of this member (see in_member), whatever became of its parent.
 member_pids() {
-    local f
-    for f in "$m/run/smbd.pid" "$m/run/winbindd.pid" "$m/run/samba-dcerpcd.pid"; do
-        [[ -f $f ]] && cat "$f"
+    local proc
+    for proc in /proc/[0-9]*; do
+        grep -qsF " $m " "$proc/mountinfo" && echo "${proc#/proc/}"
     done
     return 0
 }
 
+# The processes a process started, and theirs.
+descendants() {
+    local child
+    for child in $(pgrep -P "$1" 2> /dev/null || true); do
+        echo "$child"
+        descendants "$child"
+    done
+}
+
+# The copy of the DC, with the file server and RPC daemons its samba process started: those
+# outlive samba when it stops.
+stop_dc() {
+    local pid pids=
+    pid=$(cat "$dcstate/dc/run/samba.pid" 2> /dev/null || true)
+    [[ -n $pid ]] && pids=$(descendants "$pid")
+    "$dc_script" stop "$dcstate" || true
+    for pid in $pids; do kill -KILL "$pid" 2> /dev/null || true; done
+}
+
 stop_member() {
-    local pid pids i
+    local pid pids i any
     pids=$(member_pids)
     for pid in $pids; do kill -CONT "$pid" 2> /dev/null || true; kill -TERM "$pid" 2> /dev/null || true; done
-    for i in $(seq 100); do
-        local any=
+    for i in $(seq 50); do
+        any=
         for pid in $pids; do kill -0 "$pid" 2> /dev/null && any=1; done
         [[ -z $any ]] && break
         sleep 0.1
     done
-    for pid in $pids; do kill -KILL "$pid" 2> /dev/null || true; done
+    for pid in $(member_pids); do kill -KILL "$pid" 2> /dev/null || true; done
     rm -f "$m"/run/*.pid
 }
-
 start_member() {
     in_member smbd -F --debug-stdout < /dev/null > "$state/smbd.log" 2>&1 &
     in_member winbindd -F --debug-stdout < /dev/null > "$state/winbindd.log" 2>&1 &
@@ -173,16 +194,16 @@ password_of() {
 prepare() {
     [[ -f $(pristine) ]] && return 0
     stop_member
-    "$dc_script" stop "$dcstate" || true
+    stop_dc
     rm -rf "$m" "$state"/pristine-*.tar
     "$dc_script" prepare "$dcstate"
     # A fresh copy of the pristine DC, then SMB and RPC on: the join and winbindd need them.
     "$dc_script" start "$dcstate"
-    "$dc_script" stop "$dcstate"
+    stop_dc
     sed -i -e '/dcerpc endpoint servers/d' -e 's/^\(\s*server services = \).*/\1ldap cldap kdc dns s3fs rpc winbindd/' \
         "$dcstate/dc/etc/smb.conf"
     start_dc
-    trap '"$dc_script" stop "$dcstate" || true; stop_member' EXIT
+    trap 'stop_dc; stop_member' EXIT
     write_member_files
     write_unix_files
     "$dc_script" kinit "$dcstate" Administrator "FILE:$state/cc.join"
@@ -208,7 +229,7 @@ prepare() {
     in_member net sam listmem 'BUILTIN\Administrators' | grep -qi 'QUILL\\Domain Admins' ||
         in_member net sam addmem 'BUILTIN\Administrators' 'QUILL\Domain Admins' > /dev/null
     stop_member
-    "$dc_script" stop "$dcstate"
+    stop_dc
     trap - EXIT
     rm -f "$state/cc.join"
     rm -rf "$m/run" && mkdir "$m/run"
@@ -220,7 +241,7 @@ prepare) prepare ;;
 start)
     prepare
     stop_member
-    "$dc_script" stop "$dcstate" || true
+    stop_dc
     rm -rf "$dcstate/dc" "$m"
     tar -C "$state" -xf "$(pristine)"
     start_dc
@@ -228,16 +249,12 @@ start)
     ;;
 stop)
     stop_member
-    "$dc_script" stop "$dcstate"
+    stop_dc
     ;;
 pause | resume)
     signal=STOP
     [[ $command == resume ]] && signal=CONT
-    for pid in $(member_pids); do
-        kill -$signal "$pid" 2> /dev/null || true
-        # The per-connection children of smbd, too.
-        for child in $(pgrep -P "$pid" 2> /dev/null || true); do kill -$signal "$child" 2> /dev/null || true; done
-    done
+    for pid in $(member_pids); do kill -$signal "$pid" 2> /dev/null || true; done
     ;;
 exec)
     shift 2
