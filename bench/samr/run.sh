@@ -5,13 +5,14 @@
 #   - the same lookup against rpcclient -k -c 'queryuser NAME', one process per lookup, as an
 #     administrator would type it;
 #   - the first lookup of a window, with connect, Kerberos and the routing decision.
-#   bench/samr/run.sh [BUILD-DIR]   (default build/asan; needs the target quill_samr_bench)
+#   bench/samr/run.sh [BUILD-DIR]   (default build/default, the release build; needs the target
+#                                   quill_samr_bench)
 # ROUNDS (lookups on the open pipe, default 2000), FIRSTS (first lookups, default 9) and
 # RPCCLIENT (rpcclient runs, default 20) tune the effort.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(readlink -f "${1:-$root/build/asan}")
+build=$(readlink -f "${1:-$root/build/default}")
 bench=$build/bench/samr/quill_samr_bench
 member=$root/tests/servers/samba-member.sh
 dc=$root/tests/servers/samba-dc.sh
@@ -55,7 +56,7 @@ for _ in $(seq "$rpc_runs"); do
 done
 rpc=$(printf '%s\n' "${times[@]}" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
 
-echo "condition lookup of $account on $host: $(value condition | cut -c1-40)"
+echo "condition lookup of $account on $host: $(sed -n 's/^condition //p' <<< "$out")"
 awk -v l="$lookup" -v r="$raw" -v p="$rpc" -v f="$first" -v rounds="$rounds" -v firsts="$firsts" -v runs="$rpc_runs" 'BEGIN {
     printf "open pipe: condition lookup %.1f us / bare QueryUserInfo %.1f us = %.2fx (target <= 1.25x, medians of %d)\n", l, r, l / r, rounds
     printf "rpcclient -k queryuser %.0f us / condition lookup %.1f us = %.0fx faster (target >= 30x, median of %d runs)\n", p, l, p / l, runs
