@@ -59,9 +59,8 @@ bool nextCodePoint(std::string_view text, std::size_t& at, char32_t& cp) {
     return cp >= minimum && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
 }
 
-// The clear buffer: random filler, the password at the end of the first 512 bytes, its length.
-void fillClearBuffer(std::string_view utf8, std::span<std::uint8_t, kBufferSize> buffer) {
-    Wiped<kMaxBytes> encoded;
+// The password in UTF-16LE; returns its length in bytes.
+std::size_t encodeUtf16(std::string_view utf8, Wiped<kMaxBytes>& encoded) {
     std::size_t used = 0;
     const auto put = [&](char16_t unit) {
         if (used + 2 > kMaxBytes)
@@ -82,6 +81,13 @@ void fillClearBuffer(std::string_view utf8, std::span<std::uint8_t, kBufferSize>
             put(static_cast<char16_t>(cp));
         }
     }
+    return used;
+}
+
+// The clear buffer: random filler, the password at the end of the first 512 bytes, its length.
+void fillClearBuffer(std::string_view utf8, std::span<std::uint8_t, kBufferSize> buffer) {
+    Wiped<kMaxBytes> encoded;
+    const std::size_t used = encodeUtf16(utf8, encoded);
     if (gnutls_rnd(GNUTLS_RND_NONCE, buffer.data(), kMaxBytes - used) != 0)
         cryptoFailure();
     std::memcpy(buffer.data() + kMaxBytes - used, encoded.bytes.data(), used);
@@ -102,7 +108,64 @@ void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
     }
 }
 
+// Both salts include the final NUL, as the protocol defines them.
+constexpr char kEncryptionSalt[] = "Microsoft SAM encryption key AEAD-AES-256-CBC-HMAC-SHA512 16";
+constexpr char kMacSalt[] = "Microsoft SAM MAC key AEAD-AES-256-CBC-HMAC-SHA512 16";
+
 } // namespace
+
+AesPassword::~AesPassword() {
+    directory::secureZero(authData, sizeof authData);
+    directory::secureZero(salt, sizeof salt);
+    directory::secureZero(cipher, sizeof cipher);
+}
+
+void encryptPasswordAes(std::string_view utf8, std::span<const std::uint8_t> sessionKey, AesPassword& out) {
+    if (sessionKey.empty())
+        cryptoFailure();
+    // The clear text: length, password, random filler (514 bytes), then PKCS#7 padding.
+    Wiped<AesPassword::kCipherSize> clear;
+    {
+        Wiped<kMaxBytes> encoded;
+        const std::size_t used = encodeUtf16(utf8, encoded);
+        clear.bytes[0] = static_cast<std::uint8_t>(used & 0xFF);
+        clear.bytes[1] = static_cast<std::uint8_t>(used >> 8);
+        std::memcpy(clear.bytes.data() + 2, encoded.bytes.data(), used);
+        if (gnutls_rnd(GNUTLS_RND_NONCE, clear.bytes.data() + 2 + used, kMaxBytes - used) != 0)
+            cryptoFailure();
+    }
+    constexpr std::size_t kClearSize = 2 + kMaxBytes;
+    for (std::size_t i = kClearSize; i < AesPassword::kCipherSize; ++i)
+        clear.bytes[i] = static_cast<std::uint8_t>(AesPassword::kCipherSize - kClearSize);
+
+    Wiped<64> encryptionKey;
+    Wiped<64> macKey;
+    if (gnutls_rnd(GNUTLS_RND_NONCE, out.salt, sizeof out.salt) != 0 ||
+        gnutls_hmac_fast(GNUTLS_MAC_SHA512, sessionKey.data(), sessionKey.size(), kEncryptionSalt,
+                         sizeof kEncryptionSalt, encryptionKey.bytes.data()) != 0 ||
+        gnutls_hmac_fast(GNUTLS_MAC_SHA512, sessionKey.data(), sessionKey.size(), kMacSalt, sizeof kMacSalt,
+                         macKey.bytes.data()) != 0)
+        cryptoFailure();
+    gnutls_datum_t key{encryptionKey.bytes.data(), 32};
+    gnutls_datum_t iv{out.salt, sizeof out.salt};
+    gnutls_cipher_hd_t cipher = nullptr;
+    if (gnutls_cipher_init(&cipher, GNUTLS_CIPHER_AES_256_CBC, &key, &iv) != 0)
+        cryptoFailure();
+    const int rc = gnutls_cipher_encrypt2(cipher, clear.bytes.data(), clear.bytes.size(), out.cipher, sizeof out.cipher);
+    gnutls_cipher_deinit(cipher);
+    if (rc != 0)
+        cryptoFailure();
+
+    const std::uint8_t version = 1;
+    gnutls_hmac_hd_t mac = nullptr;
+    if (gnutls_hmac_init(&mac, GNUTLS_MAC_SHA512, macKey.bytes.data(), macKey.bytes.size()) != 0)
+        cryptoFailure();
+    gnutls_hmac(mac, &version, 1);
+    gnutls_hmac(mac, out.salt, sizeof out.salt);
+    gnutls_hmac(mac, out.cipher, sizeof out.cipher);
+    gnutls_hmac(mac, &version, 1); // the length of the version field
+    gnutls_hmac_deinit(mac, out.authData);
+}
 
 void encryptPasswordEx(std::string_view utf8, std::span<const std::uint8_t> sessionKey,
                        std::span<std::uint8_t, kCryptPasswordExSize> out) {

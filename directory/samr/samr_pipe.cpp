@@ -562,28 +562,39 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
 void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password, bool expired) {
     Scratch scratch;
     policy_handle handle = m->openUser(rid);
-    // Level 26 (the confounded key) first; a server without it gets level 24. Both carry the
-    // password and the expired flag together.
-    samr_UserInfo info{};
-    struct Wipe {
-        samr_UserInfo& info;
-        ~Wipe() { directory::secureZero(&info, sizeof info); }
-    } wipe{info};
-    encryptPasswordEx(password.view(), m->sessionKey, info.info26.password.data);
-    info.info26.password_expired = expired ? 1 : 0;
+    // Every level tried carries the password and the expired flag together: AES (31) where the
+    // server has it, else the confounded RC4 key (26), else RC4 with the session key (24).
     samr_SetUserInfo2 r{};
     r.in.user_handle = &handle;
-    r.in.level = UserInternal5InformationNew;
-    r.in.info = &info;
-    NTSTATUS result =
-        m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r, scratch.get(), m->timeouts.write);
-    if (NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS)) {
-        directory::secureZero(&info, sizeof info);
-        encryptPassword(password.view(), m->sessionKey, info.info24.password.data);
-        info.info24.password_expired = expired ? 1 : 0;
-        r.in.level = UserInternal5Information;
-        result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r, scratch.get(),
-                         m->timeouts.write);
+    NTSTATUS result = NT_STATUS_INVALID_INFO_CLASS;
+    for (const samr_UserInfoLevel level : {UserInternal7InformationNew, UserInternal5InformationNew,
+                                           UserInternal5Information}) {
+        samr_UserInfo info{};
+        AesPassword aes;
+        struct Wipe {
+            samr_UserInfo& info;
+            ~Wipe() { directory::secureZero(&info, sizeof info); }
+        } wipe{info};
+        if (level == UserInternal7InformationNew) {
+            encryptPasswordAes(password.view(), m->sessionKey, aes);
+            std::memcpy(info.info31.password.auth_data, aes.authData, sizeof aes.authData);
+            std::memcpy(info.info31.password.salt, aes.salt, sizeof aes.salt);
+            info.info31.password.cipher_len = AesPassword::kCipherSize;
+            info.info31.password.cipher = aes.cipher;
+            info.info31.password_expired = expired ? 1 : 0;
+        } else if (level == UserInternal5InformationNew) {
+            encryptPasswordEx(password.view(), m->sessionKey, info.info26.password.data);
+            info.info26.password_expired = expired ? 1 : 0;
+        } else {
+            encryptPassword(password.view(), m->sessionKey, info.info24.password.data);
+            info.info24.password_expired = expired ? 1 : 0;
+        }
+        r.in.level = level;
+        r.in.info = &info;
+        result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r,
+                         scratch.get(), m->timeouts.write);
+        if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS))
+            break;
     }
     if (!NT_STATUS_IS_OK(result))
         m->refused(result, "パスワードの設定");
