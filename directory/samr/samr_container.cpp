@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "samr_group.h"
 #include "samr_user.h"
 
 namespace samrdir {
@@ -22,20 +23,30 @@ void SamrContainer::put(std::string_view property, const directory::Value& value
         throw directory::Error(directory::codes::kPropertyNotSupported,
                                "コンピューターのプロパティ " + std::string(property) + " は扱えません。");
     bool users = false;
-    for (const auto& item : value.asArray())
+    bool groups = false;
+    for (const auto& item : value.asArray()) {
         users = users || is(item.asText(), "User");
+        groups = groups || is(item.asText(), "Group");
+    }
     m_users = users;
+    m_groups = groups;
 }
 
 void SamrContainer::enumerate(const std::function<void(directory::Object&)>& visit) {
-    if (!m_users)
-        return;
-    // The whole list first: a visitor may call the pipe itself.
-    std::vector<std::pair<std::uint32_t, std::string>> users;
-    m_pipe->enumerateUsers([&](std::uint32_t rid, const std::string& name) { users.emplace_back(rid, name); });
-    for (auto& [rid, name] : users) {
-        SamrUser user(m_pipe, m_host, rid, std::nullopt, std::move(name));
-        visit(user);
+    // Each whole list first: a visitor may call the pipe itself.
+    if (m_users) {
+        std::vector<std::pair<std::uint32_t, std::string>> users;
+        m_pipe->enumerateUsers([&](std::uint32_t rid, const std::string& name) { users.emplace_back(rid, name); });
+        for (auto& [rid, name] : users) {
+            SamrUser user(m_pipe, m_host, rid, std::nullopt, std::move(name));
+            visit(user);
+        }
+    }
+    if (m_groups) {
+        for (auto& alias : m_pipe->aliases()) {
+            SamrGroup group(m_pipe, m_host, std::move(alias));
+            visit(group);
+        }
     }
 }
 

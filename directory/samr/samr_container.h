@@ -9,8 +9,7 @@
 namespace samrdir {
 
 // A computer as the container of its own accounts. put("Filter", array of class names) picks what
-// enumerate yields; only users are listed ("User", or no filter); a filter of groups alone yields
-// nothing, as the program lists no groups.
+// enumerate yields: "User", "Group" (the local groups of its account domain); without a filter both.
 class SamrContainer final : public directory::Container {
 public:
     SamrContainer(std::shared_ptr<SamrPipe> pipe, std::string host) : m_pipe(std::move(pipe)), m_host(std::move(host)) {}
@@ -25,6 +24,7 @@ private:
     std::shared_ptr<SamrPipe> m_pipe;
     std::string m_host;
     bool m_users = true;
+    bool m_groups = true;
 };
 
 } // namespace samrdir

@@ -626,6 +626,32 @@ void SamrPipe::enumerateUsers(const std::function<void(std::uint32_t, const std:
     }
 }
 
+std::vector<Account> SamrPipe::aliases() {
+    std::vector<Account> found;
+    std::uint32_t resume = 0;
+    for (;;) {
+        Scratch scratch;
+        std::uint32_t count = 0;
+        samr_SamArray* aliases = nullptr;
+        samr_EnumDomainAliases r{};
+        r.in.domain_handle = &m->domainHandle;
+        r.in.max_size = 0xFFFF;
+        r.in.resume_handle = &resume;
+        r.out.resume_handle = &resume;
+        r.out.sam = &aliases;
+        r.out.num_entries = &count;
+        const NTSTATUS result = m->call(SAMR(dcerpc_samr_EnumDomainAliases_r_send),
+                                        SAMR(dcerpc_samr_EnumDomainAliases_r_recv), &r, scratch.get(), m->timeouts.read);
+        const bool more = NT_STATUS_EQUAL(result, STATUS_MORE_ENTRIES);
+        if (!NT_STATUS_IS_OK(result) && !more)
+            m->refused(result, "グループの一覧");
+        for (std::uint32_t i = 0; aliases && i < aliases->count; ++i)
+            found.push_back({aliases->entries[i].idx, AccountType::Alias, false, text(aliases->entries[i].name)});
+        if (!more || !aliases || aliases->count == 0)
+            return found;
+    }
+}
+
 std::vector<Account> SamrPipe::aliasesOf(std::uint32_t userRid) {
     std::vector<Account> found;
     dom_sid sid = m->sidOf(m->domainSid, userRid);

@@ -95,6 +95,8 @@ public:
     // The users of the account domain, in the server's order.
     void enumerateUsers(const std::function<void(std::uint32_t rid, const std::string& name)>& visit);
 
+    // The local groups (aliases) of the account domain, in the server's order.
+    std::vector<Account> aliases();
     // The local groups (aliases) of both domains that list the user directly.
     std::vector<Account> aliasesOf(std::uint32_t userRid);
     std::string aliasDescription(const Account& alias);

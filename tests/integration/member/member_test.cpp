@@ -147,6 +147,29 @@ TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
     EXPECT_EQ(member.account("shared"), before);
 }
 
+// The descriptions say whether the computer refused or could not be reached.
+TEST_F(MemberTest, FailuresSayWhetherTheComputerRefusedOrWasNotThere) {
+    const TicketCache bob(dc.ccache("bob"));
+    struct Row {
+        const char* path;
+        bool write;
+        const char* says;
+    };
+    for (const Row row : {Row{"WinNT://FILES1/shared,User", true, "FILES1 がアカウントの変更を拒否しました"},
+                          Row{"WinNT://QUILL/gone.quill.test/shared,User", false, "gone.quill.test に接続できません"},
+                          Row{"WinNT://gone.quill.test/shared,User", false, "ドメインとしてもコンピューターとしても接続できません"}}) {
+        try {
+            auto user = directory::as<directory::User>(service->bind(row.path));
+            ASSERT_TRUE(row.write) << row.path;
+            user->setAccountDisabled(true);
+            user->setInfo();
+            ADD_FAILURE() << row.path;
+        } catch (const directory::Error& error) {
+            EXPECT_NE(error.description().find(row.says), std::string::npos) << error.description();
+        }
+    }
+}
+
 TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
     auto adsi = control(*service);
     ASSERT_TRUE(adsi.acGroubalGroupGet("shared"));
@@ -164,11 +187,18 @@ TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
     EXPECT_FALSE(adsi.AddGlobalGroup("kiosk", "NoSuchGroup"));
 
     auto container = directory::as<directory::Container>(service->bind("WinNT://FILES1"));
-    container->put("Filter", directory::Value::array({directory::Value::text("User")}));
-    std::set<std::string> listed;
-    container->enumerate([&](directory::Object& user) { listed.insert(user.name()); });
-    for (const char* name : {"kiosk", "clerk", "resetme", "stopped", "shared"})
-        EXPECT_EQ(listed.count(name), 1U) << name;
+    for (const char* filter : {"User", "Group"}) {
+        container->put("Filter", directory::Value::array({directory::Value::text(filter)}));
+        std::set<std::string> listed;
+        container->enumerate([&](directory::Object& object) {
+            EXPECT_EQ(dynamic_cast<directory::Group*>(&object) != nullptr, std::string(filter) == "Group");
+            listed.insert(object.name());
+        });
+        const std::set<std::string> expected = std::string(filter) == "User"
+                                                   ? std::set<std::string>{"kiosk", "clerk", "resetme", "stopped", "shared"}
+                                                   : std::set<std::string>{"Operators"};
+        EXPECT_EQ(listed, expected) << filter;
+    }
 }
 
 TEST_F(MemberTest, AStoppedMemberHoldsNoLookupLongAndIsUsedAgainOnceBack) {
