@@ -94,9 +94,9 @@ std::unique_ptr<Object> RoutingService::decide(const std::string& name, const st
                     remember(Route::Computer); // a computer answered
                 throw;
             }
-            const Error both(computerError.number(),
-                             "「" + target + "」はドメインとしてもコンピューターとしても接続できません。" +
-                                 domainError.description() + " " + computerError.description());
+            const Error both(computerError.number(), "「" + target +
+                                                         "」はドメインとしてもコンピューターとしても接続できません。" +
+                                                         domainError.description() + " " + computerError.description());
             const std::lock_guard lock(m_mutex);
             m_failures.insert_or_assign(name, Failure{std::chrono::steady_clock::now(), both});
             throw both;

@@ -151,7 +151,8 @@ void encryptPasswordAes(std::string_view utf8, std::span<const std::uint8_t> ses
     gnutls_cipher_hd_t cipher = nullptr;
     if (gnutls_cipher_init(&cipher, GNUTLS_CIPHER_AES_256_CBC, &key, &iv) != 0)
         cryptoFailure();
-    const int rc = gnutls_cipher_encrypt2(cipher, clear.bytes.data(), clear.bytes.size(), out.cipher, sizeof out.cipher);
+    const int rc =
+        gnutls_cipher_encrypt2(cipher, clear.bytes.data(), clear.bytes.size(), out.cipher, sizeof out.cipher);
     gnutls_cipher_deinit(cipher);
     if (rc != 0)
         cryptoFailure();

@@ -12,7 +12,8 @@ namespace samrdir {
 // enumerate yields: "User", "Group" (the local groups of its account domain); without a filter both.
 class SamrContainer final : public directory::Container {
 public:
-    SamrContainer(std::shared_ptr<SamrPipe> pipe, std::string host) : m_pipe(std::move(pipe)), m_host(std::move(host)) {}
+    SamrContainer(std::shared_ptr<SamrPipe> pipe, std::string host)
+        : m_pipe(std::move(pipe)), m_host(std::move(host)) {}
 
     std::string name() override { return m_pipe->computerName(); }
     std::string adsPath() override { return "WinNT://" + m_host; }

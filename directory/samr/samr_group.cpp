@@ -20,11 +20,11 @@ std::string SamrGroup::description() {
 void SamrGroup::change(const std::string& memberPath, bool adding) {
     const directory::ObjectPath path = directory::parsePathOrThrow(memberPath);
     const std::string& host = path.host();
-    const bool sameComputer = strcasecmp(host.c_str(), m_host.c_str()) == 0 ||
-                              strcasecmp(host.c_str(), m_pipe->computerName().c_str()) == 0;
+    const bool sameComputer =
+        strcasecmp(host.c_str(), m_host.c_str()) == 0 || strcasecmp(host.c_str(), m_pipe->computerName().c_str()) == 0;
     if (!sameComputer || path.isContainer())
-        throw directory::Error(directory::codes::kBadPathName,
-                               memberPath + ": コンピューター " + m_host + " のユーザーだけをグループに追加、削除できます。");
+        throw directory::Error(directory::codes::kBadPathName, memberPath + ": コンピューター " + m_host +
+                                                                   " のユーザーだけをグループに追加、削除できます。");
     const auto member = m_pipe->lookup(*path.name);
     if (!member || member->type != AccountType::User || member->builtin)
         throw directory::Error(directory::codes::kNoSuchUser,

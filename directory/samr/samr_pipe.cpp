@@ -103,7 +103,11 @@ template <class F> F generated(const char* name) {
                                std::string("Samba の SAMR クライアント関数 ") + name + " が見つかりません。");
     return reinterpret_cast<F>(symbol);
 }
-#define SAMR(name) ([] { static const auto call = generated<decltype(&name)>(#name); return call; }())
+#define SAMR(name)                                                                                                     \
+    ([] {                                                                                                              \
+        static const auto call = generated<decltype(&name)>(#name);                                                    \
+        return call;                                                                                                   \
+    }())
 
 void wakeUp(tevent_context*, tevent_timer*, timeval, void*) {}
 
@@ -161,7 +165,8 @@ struct SamrPipe::State {
     [[noreturn]] void refused(NTSTATUS status, const std::string& what) {
         using namespace directory::codes;
         if (NT_STATUS_EQUAL(status, NT_STATUS_ACCESS_DENIED))
-            throw directory::Error(kAccessDenied, "コンピューター " + host + " が" + what + "を拒否しました (アクセス拒否)。");
+            throw directory::Error(kAccessDenied,
+                                   "コンピューター " + host + " が" + what + "を拒否しました (アクセス拒否)。");
         if (NT_STATUS_EQUAL(status, NT_STATUS_NO_SUCH_USER) || NT_STATUS_EQUAL(status, NT_STATUS_NONE_MAPPED))
             throw directory::Error(kNoSuchUser, what + ": そのアカウントは " + host + " にありません。");
         if (NT_STATUS_EQUAL(status, NT_STATUS_NO_SUCH_ALIAS))
@@ -171,10 +176,12 @@ struct SamrPipe::State {
         if (NT_STATUS_EQUAL(status, NT_STATUS_MEMBER_NOT_IN_ALIAS))
             throw directory::Error(kMemberNotInGroup, what + ": グループのメンバーではありません。");
         if (NT_STATUS_EQUAL(status, NT_STATUS_PASSWORD_RESTRICTION))
-            throw directory::Error(kPasswordPolicy, "コンピューター " + host +
-                                                        " のパスワードの規則に合いません (長さ、複雑さ、履歴)。");
-        throw directory::Error(static_cast<long>(NT_STATUS_V(status)),
-                               "コンピューター " + host + " が" + what + "を拒否しました (" + statusText(status) + ")。");
+            throw directory::Error(kPasswordPolicy,
+                                   "コンピューター " + host + " のパスワードの規則に合いません (長さ、複雑さ、履歴)。");
+        // Numbered as the platform's provider numbers NT status codes (HRESULT_FROM_NT).
+        throw directory::Error(static_cast<long>(NT_STATUS_V(status) | 0x10000000U), "コンピューター " + host + " が" +
+                                                                                         what + "を拒否しました (" +
+                                                                                         statusText(status) + ")。");
     }
 
     // One generated call with a time limit. A transport failure breaks the pipe; the call's own
@@ -184,7 +191,8 @@ struct SamrPipe::State {
                   NTSTATUS (*recv)(tevent_req*, TALLOC_CTX*), R* r, TALLOC_CTX* scratch,
                   std::chrono::milliseconds limit) {
         if (broken)
-            throw directory::Error(directory::codes::kServerUnavailable, "コンピューター " + host + " との接続が切れました。");
+            throw directory::Error(directory::codes::kServerUnavailable,
+                                   "コンピューター " + host + " との接続が切れました。");
         tevent_req* request = send(scratch, ev, pipe->binding_handle, r);
         if (!request)
             throw std::bad_alloc();
@@ -227,8 +235,8 @@ struct SamrPipe::State {
         r.in.access_mask = kMaximumAllowed;
         r.in.rid = rid;
         r.out.user_handle = &handle;
-        const NTSTATUS result =
-            call(SAMR(dcerpc_samr_OpenUser_r_send), SAMR(dcerpc_samr_OpenUser_r_recv), &r, scratch.get(), timeouts.read);
+        const NTSTATUS result = call(SAMR(dcerpc_samr_OpenUser_r_send), SAMR(dcerpc_samr_OpenUser_r_recv), &r,
+                                     scratch.get(), timeouts.read);
         if (!NT_STATUS_IS_OK(result))
             refused(result, "ユーザーを開くこと");
         if (userHandles.size() >= 64)
@@ -266,8 +274,8 @@ struct SamrPipe::State {
         r.in.user_handle = &handle;
         r.in.level = UserAllInformation;
         r.out.info = &info;
-        const NTSTATUS result =
-            call(SAMR(dcerpc_samr_QueryUserInfo_r_send), SAMR(dcerpc_samr_QueryUserInfo_r_recv), &r, scratch.get(), timeouts.read);
+        const NTSTATUS result = call(SAMR(dcerpc_samr_QueryUserInfo_r_send), SAMR(dcerpc_samr_QueryUserInfo_r_recv), &r,
+                                     scratch.get(), timeouts.read);
         if (NT_STATUS_IS_OK(result) && info) {
             const samr_UserInfo21& i = info->info21;
             state.name = text(i.account_name);
@@ -291,8 +299,8 @@ struct SamrPipe::State {
         r.in.names = &names;
         r.out.rids = &rids;
         r.out.types = &types;
-        const NTSTATUS result =
-            call(SAMR(dcerpc_samr_LookupNames_r_send), SAMR(dcerpc_samr_LookupNames_r_recv), &r, scratch.get(), timeouts.read);
+        const NTSTATUS result = call(SAMR(dcerpc_samr_LookupNames_r_send), SAMR(dcerpc_samr_LookupNames_r_recv), &r,
+                                     scratch.get(), timeouts.read);
         if (NT_STATUS_EQUAL(result, NT_STATUS_NONE_MAPPED))
             return std::nullopt;
         if (!NT_STATUS_IS_OK(result))
@@ -317,8 +325,8 @@ struct SamrPipe::State {
         r.in.access_mask = kMaximumAllowed;
         r.in.rid = alias.rid;
         r.out.alias_handle = &handle;
-        const NTSTATUS result =
-            call(SAMR(dcerpc_samr_OpenAlias_r_send), SAMR(dcerpc_samr_OpenAlias_r_recv), &r, scratch.get(), timeouts.read);
+        const NTSTATUS result = call(SAMR(dcerpc_samr_OpenAlias_r_send), SAMR(dcerpc_samr_OpenAlias_r_recv), &r,
+                                     scratch.get(), timeouts.read);
         if (!NT_STATUS_IS_OK(result))
             refused(result, "グループを開くこと");
         return handle;
@@ -377,7 +385,8 @@ void SamrPipe::State::connect(std::chrono::milliseconds limit) {
         if (isRefusal(status))
             throw directory::Error(directory::codes::kLogonFailure,
                                    "コンピューター " + host + " が接続を拒否しました (" + statusText(status) +
-                                       ")。チケットの利用者に管理者の権限がないか、コンピューターがドメインの Kerberos を受け付けません。");
+                                       ")。チケットの利用者に管理者の権限がないか、コンピューターがドメインの Kerberos "
+                                       "を受け付けません。");
         unreachable(status);
     }
     if (!dcerpc_transport_encrypted(pipe)) {
@@ -401,7 +410,8 @@ void SamrPipe::State::openDomains() {
     c.in.system_name = nullptr;
     c.in.access_mask = kMaximumAllowed;
     c.out.connect_handle = &connectHandle;
-    NTSTATUS result = call(SAMR(dcerpc_samr_Connect2_r_send), SAMR(dcerpc_samr_Connect2_r_recv), &c, scratch.get(), timeouts.read);
+    NTSTATUS result =
+        call(SAMR(dcerpc_samr_Connect2_r_send), SAMR(dcerpc_samr_Connect2_r_recv), &c, scratch.get(), timeouts.read);
     if (!NT_STATUS_IS_OK(result))
         refused(result, "アカウント データベースへの接続");
 
@@ -416,7 +426,8 @@ void SamrPipe::State::openDomains() {
     e.out.resume_handle = &resume;
     e.out.sam = &domains;
     e.out.num_entries = &count;
-    result = call(SAMR(dcerpc_samr_EnumDomains_r_send), SAMR(dcerpc_samr_EnumDomains_r_recv), &e, scratch.get(), timeouts.read);
+    result = call(SAMR(dcerpc_samr_EnumDomains_r_send), SAMR(dcerpc_samr_EnumDomains_r_recv), &e, scratch.get(),
+                  timeouts.read);
     if (!NT_STATUS_IS_OK(result) || !domains)
         refused(result, "ドメインの一覧");
     for (std::uint32_t i = 0; i < domains->count; ++i) {
@@ -425,7 +436,8 @@ void SamrPipe::State::openDomains() {
             computerName = name;
     }
     if (computerName.empty())
-        throw directory::Error(directory::codes::kFail, "コンピューター " + host + " にアカウント ドメインがありません。");
+        throw directory::Error(directory::codes::kFail,
+                               "コンピューター " + host + " にアカウント ドメインがありません。");
 
     for (const bool builtin : {false, true}) {
         const std::string name = builtin ? "Builtin" : computerName;
@@ -446,7 +458,8 @@ void SamrPipe::State::openDomains() {
         o.in.access_mask = kMaximumAllowed;
         o.in.sid = sid;
         o.out.domain_handle = builtin ? &builtinHandle : &domainHandle;
-        result = call(SAMR(dcerpc_samr_OpenDomain_r_send), SAMR(dcerpc_samr_OpenDomain_r_recv), &o, scratch.get(), timeouts.read);
+        result = call(SAMR(dcerpc_samr_OpenDomain_r_send), SAMR(dcerpc_samr_OpenDomain_r_recv), &o, scratch.get(),
+                      timeouts.read);
         if (!NT_STATUS_IS_OK(result))
             refused(result, "ドメインを開くこと");
     }
@@ -491,8 +504,8 @@ std::optional<std::string> SamrPipe::userName(std::uint32_t rid) {
     r.in.rids = &rid;
     r.out.names = &names;
     r.out.types = &types;
-    const NTSTATUS result =
-        m->call(SAMR(dcerpc_samr_LookupRids_r_send), SAMR(dcerpc_samr_LookupRids_r_recv), &r, scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(SAMR(dcerpc_samr_LookupRids_r_send), SAMR(dcerpc_samr_LookupRids_r_recv), &r,
+                                    scratch.get(), m->timeouts.read);
     if (!NT_STATUS_IS_OK(result) || names.count < 1 || types.count < 1 || types.ids[0] != kSidNameUser)
         return std::nullopt;
     return text(names.names[0]);
@@ -553,8 +566,8 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
     r.in.user_handle = &handle;
     r.in.level = UserAllInformation;
     r.in.info = &info;
-    const NTSTATUS result =
-        m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r, scratch.get(), m->timeouts.write);
+    const NTSTATUS result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r,
+                                    scratch.get(), m->timeouts.write);
     if (!NT_STATUS_IS_OK(result))
         m->refused(result, "アカウントの変更");
 }
@@ -567,8 +580,8 @@ void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password,
     samr_SetUserInfo2 r{};
     r.in.user_handle = &handle;
     NTSTATUS result = NT_STATUS_INVALID_INFO_CLASS;
-    for (const samr_UserInfoLevel level : {UserInternal7InformationNew, UserInternal5InformationNew,
-                                           UserInternal5Information}) {
+    for (const samr_UserInfoLevel level :
+         {UserInternal7InformationNew, UserInternal5InformationNew, UserInternal5Information}) {
         samr_UserInfo info{};
         AesPassword aes;
         struct Wipe {
@@ -614,8 +627,8 @@ void SamrPipe::enumerateUsers(const std::function<void(std::uint32_t, const std:
         r.out.resume_handle = &resume;
         r.out.sam = &users;
         r.out.num_entries = &count;
-        const NTSTATUS result = m->call(SAMR(dcerpc_samr_EnumDomainUsers_r_send), SAMR(dcerpc_samr_EnumDomainUsers_r_recv), &r,
-                                        scratch.get(), m->timeouts.read);
+        const NTSTATUS result = m->call(SAMR(dcerpc_samr_EnumDomainUsers_r_send),
+                                        SAMR(dcerpc_samr_EnumDomainUsers_r_recv), &r, scratch.get(), m->timeouts.read);
         const bool more = NT_STATUS_EQUAL(result, STATUS_MORE_ENTRIES);
         if (!NT_STATUS_IS_OK(result) && !more)
             m->refused(result, "ユーザーの一覧");
@@ -640,8 +653,9 @@ std::vector<Account> SamrPipe::aliases() {
         r.out.resume_handle = &resume;
         r.out.sam = &aliases;
         r.out.num_entries = &count;
-        const NTSTATUS result = m->call(SAMR(dcerpc_samr_EnumDomainAliases_r_send),
-                                        SAMR(dcerpc_samr_EnumDomainAliases_r_recv), &r, scratch.get(), m->timeouts.read);
+        const NTSTATUS result =
+            m->call(SAMR(dcerpc_samr_EnumDomainAliases_r_send), SAMR(dcerpc_samr_EnumDomainAliases_r_recv), &r,
+                    scratch.get(), m->timeouts.read);
         const bool more = NT_STATUS_EQUAL(result, STATUS_MORE_ENTRIES);
         if (!NT_STATUS_IS_OK(result) && !more)
             m->refused(result, "グループの一覧");
@@ -667,8 +681,8 @@ std::vector<Account> SamrPipe::aliasesOf(std::uint32_t userRid) {
         r.in.domain_handle = builtin ? &m->builtinHandle : &m->domainHandle;
         r.in.sids = &sids;
         r.out.rids = &rids;
-        NTSTATUS result = m->call(SAMR(dcerpc_samr_GetAliasMembership_r_send), SAMR(dcerpc_samr_GetAliasMembership_r_recv), &r,
-                                  scratch.get(), m->timeouts.read);
+        NTSTATUS result = m->call(SAMR(dcerpc_samr_GetAliasMembership_r_send),
+                                  SAMR(dcerpc_samr_GetAliasMembership_r_recv), &r, scratch.get(), m->timeouts.read);
         if (!NT_STATUS_IS_OK(result))
             m->refused(result, "グループの一覧");
         if (rids.count == 0)
@@ -699,8 +713,8 @@ std::string SamrPipe::aliasDescription(const Account& alias) {
     r.in.alias_handle = &handle;
     r.in.level = ALIASINFODESCRIPTION;
     r.out.info = &info;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_QueryAliasInfo_r_send), SAMR(dcerpc_samr_QueryAliasInfo_r_recv), &r,
-                                    scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(SAMR(dcerpc_samr_QueryAliasInfo_r_send), SAMR(dcerpc_samr_QueryAliasInfo_r_recv),
+                                    &r, scratch.get(), m->timeouts.read);
     m->close(handle);
     if (!NT_STATUS_IS_OK(result) || !info)
         m->refused(result, "グループ情報の読み取り");
@@ -716,8 +730,8 @@ void SamrPipe::changeAliasMember(const Account& alias, std::uint32_t memberRid, 
         samr_AddAliasMember r{};
         r.in.alias_handle = &handle;
         r.in.sid = &sid;
-        result = m->call(SAMR(dcerpc_samr_AddAliasMember_r_send), SAMR(dcerpc_samr_AddAliasMember_r_recv), &r, scratch.get(),
-                         m->timeouts.write);
+        result = m->call(SAMR(dcerpc_samr_AddAliasMember_r_send), SAMR(dcerpc_samr_AddAliasMember_r_recv), &r,
+                         scratch.get(), m->timeouts.write);
     } else {
         samr_DeleteAliasMember r{};
         r.in.alias_handle = &handle;
@@ -737,8 +751,8 @@ bool SamrPipe::aliasHasMember(const Account& alias, std::uint32_t memberRid) {
     samr_GetMembersInAlias r{};
     r.in.alias_handle = &handle;
     r.out.sids = &sids;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_GetMembersInAlias_r_send), SAMR(dcerpc_samr_GetMembersInAlias_r_recv), &r,
-                                    scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(SAMR(dcerpc_samr_GetMembersInAlias_r_send),
+                                    SAMR(dcerpc_samr_GetMembersInAlias_r_recv), &r, scratch.get(), m->timeouts.read);
     m->close(handle);
     if (!NT_STATUS_IS_OK(result))
         m->refused(result, "グループのメンバーの読み取り");

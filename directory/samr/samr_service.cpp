@@ -49,7 +49,8 @@ std::unique_ptr<directory::Object> SamrService::bind(std::string_view path) {
         if (auto account = pipe->lookup(name); account && account->type == AccountType::Alias)
             return std::make_unique<SamrGroup>(pipe, host, std::move(*account));
         if (!wantUser)
-            throw directory::Error(directory::codes::kNoSuchGroup, "グループ " + name + " は " + host + " にありません。");
+            throw directory::Error(directory::codes::kNoSuchGroup,
+                                   "グループ " + name + " は " + host + " にありません。");
     }
     throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name + " は " + host + " にありません。");
 }

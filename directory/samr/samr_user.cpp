@@ -20,10 +20,10 @@ bool flag(const directory::Value& value) {
 
 } // namespace
 
-SamrUser::SamrUser(std::shared_ptr<SamrPipe> pipe, std::string host, std::uint32_t rid,
-                   std::optional<UserState> state, std::string name)
-    : m_pipe(std::move(pipe)), m_host(std::move(host)), m_rid(rid), m_state(std::move(state)),
-      m_name(std::move(name)) {}
+SamrUser::SamrUser(std::shared_ptr<SamrPipe> pipe, std::string host, std::uint32_t rid, std::optional<UserState> state,
+                   std::string name)
+    : m_pipe(std::move(pipe)), m_host(std::move(host)), m_rid(rid), m_state(std::move(state)), m_name(std::move(name)) {
+}
 
 SamrUser::~SamrUser() {
     clearPending();

@@ -68,7 +68,9 @@ std::string MemberServer::logon(const std::string& name, const std::string& pass
         file << "username = " << name << "\npassword = " << password << "\ndomain = FILES1\n";
     }
     std::string out;
-    runCommand("smbclient //files1.quill.test/IPC$ --configfile=/dev/null --use-kerberos=disabled -m SMB3 -A " + path + " -c exit", &out);
+    runCommand("smbclient //files1.quill.test/IPC$ --configfile=/dev/null --use-kerberos=disabled -m SMB3 -A " + path +
+                   " -c exit",
+               &out);
     unlink(path.c_str());
     return out;
 }

@@ -80,9 +80,9 @@ TEST_F(MemberWindow, EveryFlowOnEveryNameOfTheMember) {
         const char* account;
         const char* description;
     };
-    for (const Row row : {Row{"NetBIOS name", "FILES1", "kiosk", "受付端末"},
-                          Row{"DNS name", "files1.quill.test", "clerk", "窓口係"},
-                          Row{"domain/computer path", "QUILL/FILES1", "resetme", ""}}) {
+    for (const Row row :
+         {Row{"NetBIOS name", "FILES1", "kiosk", "受付端末"}, Row{"DNS name", "files1.quill.test", "clerk", "窓口係"},
+          Row{"domain/computer path", "QUILL/FILES1", "resetme", ""}}) {
         SCOPED_TRACE(row.name);
         const std::string account = row.account;
         const std::string described = std::string(row.description) + (*row.description ? " " : "");
@@ -155,9 +155,10 @@ TEST_F(MemberTest, FailuresSayWhetherTheComputerRefusedOrWasNotThere) {
         bool write;
         const char* says;
     };
-    for (const Row row : {Row{"WinNT://FILES1/shared,User", true, "FILES1 がアカウントの変更を拒否しました"},
-                          Row{"WinNT://QUILL/gone.quill.test/shared,User", false, "gone.quill.test に接続できません"},
-                          Row{"WinNT://gone.quill.test/shared,User", false, "ドメインとしてもコンピューターとしても接続できません"}}) {
+    for (const Row row :
+         {Row{"WinNT://FILES1/shared,User", true, "FILES1 がアカウントの変更を拒否しました"},
+          Row{"WinNT://QUILL/gone.quill.test/shared,User", false, "gone.quill.test に接続できません"},
+          Row{"WinNT://gone.quill.test/shared,User", false, "ドメインとしてもコンピューターとしても接続できません"}}) {
         try {
             auto user = directory::as<directory::User>(service->bind(row.path));
             ASSERT_TRUE(row.write) << row.path;
@@ -194,9 +195,9 @@ TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
             EXPECT_EQ(dynamic_cast<directory::Group*>(&object) != nullptr, std::string(filter) == "Group");
             listed.insert(object.name());
         });
-        const std::set<std::string> expected = std::string(filter) == "User"
-                                                   ? std::set<std::string>{"kiosk", "clerk", "resetme", "stopped", "shared"}
-                                                   : std::set<std::string>{"Operators"};
+        const std::set<std::string> expected =
+            std::string(filter) == "User" ? std::set<std::string>{"kiosk", "clerk", "resetme", "stopped", "shared"}
+                                          : std::set<std::string>{"Operators"};
         EXPECT_EQ(listed, expected) << filter;
     }
 }

@@ -39,10 +39,9 @@ TEST(PasswordBuffer, EveryLevelCarriesThePasswordWhereTheServerReadsIt) {
         const char* utf8;
         Bytes utf16;
     };
-    for (const Row& row : {Row{"ASCII", "Pw-1", {'P', 0, 'w', 0, '-', 0, '1', 0}},
-                           Row{"Japanese", "パス", {0xD1, 0x30, 0xB9, 0x30}},
-                           Row{"surrogate pair", "\xF0\x9F\x94\x91x", {0x3D, 0xD8, 0x11, 0xDD, 'x', 0}},
-                           Row{"empty", "", {}}}) {
+    for (const Row& row :
+         {Row{"ASCII", "Pw-1", {'P', 0, 'w', 0, '-', 0, '1', 0}}, Row{"Japanese", "パス", {0xD1, 0x30, 0xB9, 0x30}},
+          Row{"surrogate pair", "\xF0\x9F\x94\x91x", {0x3D, 0xD8, 0x11, 0xDD, 'x', 0}}, Row{"empty", "", {}}}) {
         SCOPED_TRACE(row.name);
         std::array<std::uint8_t, samrdir::kCryptPasswordExSize> ex{};
         samrdir::encryptPasswordEx(row.utf8, kSessionKey, ex);
