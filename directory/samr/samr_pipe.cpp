@@ -53,6 +53,15 @@ bool isNoLimit(std::uint64_t expiry) noexcept {
 namespace {
 
 constexpr std::uint32_t kMaximumAllowed = 0x02000000; // SEC_FLAG_MAXIMUM_ALLOWED
+// Users and groups are opened for what one use needs, never for the most the server allows:
+// Samba lets a maximum-allowed handle of a plain domain user change a local account's
+// description, which a handle asked for the right to set attributes is refused.
+constexpr std::uint32_t kUserRead = SAMR_USER_ACCESS_GET_NAME_ETC | SAMR_USER_ACCESS_GET_LOCALE |
+                                    SAMR_USER_ACCESS_GET_LOGONINFO | SAMR_USER_ACCESS_GET_ATTRIBUTES;
+constexpr std::uint32_t kUserWrite = SAMR_USER_ACCESS_SET_ATTRIBUTES | SAMR_USER_ACCESS_SET_LOC_COM;
+constexpr std::uint32_t kUserPassword = SAMR_USER_ACCESS_SET_PASSWORD | SAMR_USER_ACCESS_SET_ATTRIBUTES;
+constexpr std::uint32_t kAliasRead = SAMR_ALIAS_ACCESS_LOOKUP_INFO | SAMR_ALIAS_ACCESS_GET_MEMBERS;
+constexpr std::uint32_t kAliasWrite = SAMR_ALIAS_ACCESS_ADD_MEMBER | SAMR_ALIAS_ACCESS_REMOVE_MEMBER;
 constexpr std::uint32_t kSidNameUser = 1;
 constexpr std::uint32_t kSidNameAlias = 4;
 
@@ -225,23 +234,29 @@ struct SamrPipe::State {
         return sid;
     }
 
+    // A handle to read the user, kept open for later reads.
     policy_handle openUser(std::uint32_t rid) {
         if (const auto found = userHandles.find(rid); found != userHandles.end())
             return found->second;
+        const policy_handle handle = openUser(rid, kUserRead);
+        if (userHandles.size() >= 64)
+            forgetUsers();
+        userHandles[rid] = handle;
+        return handle;
+    }
+
+    policy_handle openUser(std::uint32_t rid, std::uint32_t access) {
         Scratch scratch;
         policy_handle handle{};
         samr_OpenUser r{};
         r.in.domain_handle = &domainHandle;
-        r.in.access_mask = kMaximumAllowed;
+        r.in.access_mask = access;
         r.in.rid = rid;
         r.out.user_handle = &handle;
         const NTSTATUS result = call(SAMR(dcerpc_samr_OpenUser_r_send), SAMR(dcerpc_samr_OpenUser_r_recv), &r,
                                      scratch.get(), timeouts.read);
         if (!NT_STATUS_IS_OK(result))
-            refused(result, "ユーザーを開くこと");
-        if (userHandles.size() >= 64)
-            forgetUsers();
-        userHandles[rid] = handle;
+            refused(result, access == kUserRead ? "ユーザーの読み取り" : "ユーザーの変更");
         return handle;
     }
 
@@ -317,20 +332,38 @@ struct SamrPipe::State {
         return account;
     }
 
-    policy_handle openAlias(const Account& alias) {
+    policy_handle openAlias(const Account& alias, std::uint32_t access) {
         Scratch scratch;
         policy_handle handle{};
         samr_OpenAlias r{};
         r.in.domain_handle = alias.builtin ? &builtinHandle : &domainHandle;
-        r.in.access_mask = kMaximumAllowed;
+        r.in.access_mask = access;
         r.in.rid = alias.rid;
         r.out.alias_handle = &handle;
         const NTSTATUS result = call(SAMR(dcerpc_samr_OpenAlias_r_send), SAMR(dcerpc_samr_OpenAlias_r_recv), &r,
                                      scratch.get(), timeouts.read);
         if (!NT_STATUS_IS_OK(result))
-            refused(result, "グループを開くこと");
+            refused(result, access == kAliasRead ? "グループの読み取り" : "グループの変更");
         return handle;
     }
+
+    // Closes a handle opened for one write when the write is done.
+    struct Closing {
+        State& state;
+        policy_handle handle;
+        Closing(State& owner, policy_handle opened) : state(owner), handle(opened) {}
+        Closing(const Closing&) = delete;
+        Closing& operator=(const Closing&) = delete;
+        ~Closing() {
+            if (!state.broken) {
+                try {
+                    state.close(handle);
+                } catch (const directory::Error&) {
+                    // The handle dies with the pipe, which the failure has broken.
+                }
+            }
+        }
+    };
 
     void connect(std::chrono::milliseconds limit);
     void openDomains();
@@ -543,7 +576,7 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
     if (change.empty())
         return;
     Scratch scratch;
-    policy_handle handle = m->openUser(rid);
+    State::Closing handle{*m, m->openUser(rid, kUserWrite)};
     samr_UserInfo info{};
     samr_UserInfo21& i = info.info21;
     if (change.flags) {
@@ -563,7 +596,7 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
         i.password_expired = *change.passwordExpired ? 1 : 0;
     }
     samr_SetUserInfo2 r{};
-    r.in.user_handle = &handle;
+    r.in.user_handle = &handle.handle;
     r.in.level = UserAllInformation;
     r.in.info = &info;
     const NTSTATUS result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r,
@@ -574,11 +607,11 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
 
 void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password, bool expired) {
     Scratch scratch;
-    policy_handle handle = m->openUser(rid);
+    State::Closing handle{*m, m->openUser(rid, kUserPassword)};
     // Every level tried carries the password and the expired flag together: AES (31) where the
     // server has it, else the confounded RC4 key (26), else RC4 with the session key (24).
     samr_SetUserInfo2 r{};
-    r.in.user_handle = &handle;
+    r.in.user_handle = &handle.handle;
     NTSTATUS result = NT_STATUS_INVALID_INFO_CLASS;
     for (const samr_UserInfoLevel level :
          {UserInternal7InformationNew, UserInternal5InformationNew, UserInternal5Information}) {
@@ -707,7 +740,7 @@ std::vector<Account> SamrPipe::aliasesOf(std::uint32_t userRid) {
 
 std::string SamrPipe::aliasDescription(const Account& alias) {
     Scratch scratch;
-    policy_handle handle = m->openAlias(alias);
+    policy_handle handle = m->openAlias(alias, kAliasRead);
     samr_AliasInfo* info = nullptr;
     samr_QueryAliasInfo r{};
     r.in.alias_handle = &handle;
@@ -723,7 +756,7 @@ std::string SamrPipe::aliasDescription(const Account& alias) {
 
 void SamrPipe::changeAliasMember(const Account& alias, std::uint32_t memberRid, bool adding) {
     Scratch scratch;
-    policy_handle handle = m->openAlias(alias);
+    policy_handle handle = m->openAlias(alias, kAliasWrite);
     dom_sid sid = m->sidOf(m->domainSid, memberRid);
     NTSTATUS result;
     if (adding) {
@@ -746,7 +779,7 @@ void SamrPipe::changeAliasMember(const Account& alias, std::uint32_t memberRid, 
 
 bool SamrPipe::aliasHasMember(const Account& alias, std::uint32_t memberRid) {
     Scratch scratch;
-    policy_handle handle = m->openAlias(alias);
+    policy_handle handle = m->openAlias(alias, kAliasRead);
     lsa_SidArray sids{};
     samr_GetMembersInAlias r{};
     r.in.alias_handle = &handle;

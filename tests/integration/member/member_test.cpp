@@ -143,6 +143,7 @@ TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
     EXPECT_FALSE(adsi.AccountDisabled("shared", true));
     EXPECT_FALSE(adsi.AccountDisabled("shared", false));
     EXPECT_FALSE(adsi.PasswordReset("shared", directory::Secret("Nb-4d-not-set-8Z")));
+    EXPECT_FALSE(adsi.ChangeChineseCharacter("shared", "変更"));
     EXPECT_FALSE(adsi.AddGlobalGroup("shared", "Administrators"));
     EXPECT_EQ(member.account("shared"), before);
 }
@@ -156,7 +157,7 @@ TEST_F(MemberTest, FailuresSayWhetherTheComputerRefusedOrWasNotThere) {
         const char* says;
     };
     for (const Row row :
-         {Row{"WinNT://FILES1/shared,User", true, "FILES1 がアカウントの変更を拒否しました"},
+         {Row{"WinNT://FILES1/shared,User", true, "FILES1 がユーザーの変更を拒否しました (アクセス拒否)"},
           Row{"WinNT://QUILL/gone.quill.test/shared,User", false, "gone.quill.test に接続できません"},
           Row{"WinNT://gone.quill.test/shared,User", false, "ドメインとしてもコンピューターとしても接続できません"}}) {
         try {
