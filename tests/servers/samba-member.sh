@@ -7,10 +7,11 @@
 # /etc/passwd, /etc/group and /etc/nsswitch.conf. Its Kerberos keys stay in its secrets.tdb (no
 # keytab), so the host's own files are never changed.
 #
-#   samba-member.sh prepare STATE   provision the DC, join the member, keep a pristine copy of both
+#   samba-member.sh prepare STATE   provision the DC copy (with SMB and RPC on, which the join and
+#                                   winbindd need), join the member, keep a pristine copy of both
 #   samba-member.sh start STATE     restore the pristine copy, start the DC and the member
 #   samba-member.sh stop STATE      stop both (SIGTERM, then SIGKILL)
-#   samba-member.sh pause|resume STATE   SIGSTOP / SIGCONT to the member's smbd processes
+#   samba-member.sh pause|resume STATE   SIGSTOP / SIGCONT to every process of the member
 #   samba-member.sh exec STATE CMD...    run CMD as the member sees the world (pdbedit -v, ...)
 #   samba-member.sh env STATE       the variables a client needs, as shell assignments
 #
