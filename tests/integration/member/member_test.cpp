@@ -148,6 +148,14 @@ TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
     EXPECT_EQ(member.account("shared"), before);
 }
 
+TEST_F(MemberTest, ABlankResetKeepsThePasswordAndOnlyForcesAChange) {
+    auto adsi = control(*service, "files1.quill.test");
+    op.answers = {mb::kAnswerYes};
+    EXPECT_TRUE(adsi.PasswordReset("shared", directory::Secret("   ")));
+    EXPECT_NE(member.logon("shared", member.password("shared")).find("NT_STATUS_PASSWORD_MUST_CHANGE"),
+              std::string::npos);
+}
+
 // The descriptions say whether the computer refused or could not be reached.
 TEST_F(MemberTest, FailuresSayWhetherTheComputerRefusedOrWasNotThere) {
     const TicketCache bob(dc.ccache("bob"));
