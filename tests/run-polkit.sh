@@ -92,7 +92,10 @@ for account in qm-locked qm-reset qm-disable; do
     useradd -M -c "Fixture $account" -s /bin/bash "$account"
     echo "$account:Initial-Pw1" | chpasswd
 done
-for account in qm-locked qm-reset; do
+# A system account (uid below UID_MIN), locked too: no helper caller may change it.
+useradd -r -M -c "Fixture qm-system" -s /bin/bash qm-system
+echo "qm-system:Initial-Pw1" | chpasswd
+for account in qm-locked qm-reset qm-system; do
     for _ in 1 2 3; do pamtester quill-faillock-test "$account" authenticate <<<"wrong-password" >/dev/null 2>&1 || true; done
     [ "$(tallies "$account" | wc -l)" = 3 ] || { echo "run-polkit.sh: could not lock $account" >&2; exit 2; }
 done
@@ -132,6 +135,12 @@ q_reset=$'BOX\tWarning\tパスワードリセットの確認\tパスワードは
 q_reset2=$'BOX\tWarning\tQuillmarsh\tqm-reset のパスワードをリセットします。よろしいですか？'
 q_disable=$'BOX\tWarning\t停止の確認\tアカウントを停止すると、利用できなくなります。\\nよろしいですか？'
 
+echo "--- the action's defaults"
+# One prompt kept for the window's session only where a person sits at it; elsewhere every start asks.
+defaults=$(pkaction --verbose --action-id org.quillmarsh.local-accounts.manage | sed -n 's/^ *implicit \([a-z]*\): *\(.*\)$/\1=\2/p' | tr '\n' ' ')
+[ "$defaults" = "any=auth_admin inactive=auth_admin active=auth_admin_keep " ] && ok "defaults: $defaults" ||
+    fail "the action's defaults are $defaults"
+
 echo "--- a user the rule does not grant"
 untouched=$(state)
 drive qm-other qm-locked unlock
@@ -152,6 +161,13 @@ grep -q $'^CONDITION\tFixture qm-locked 有効 ロック$' "$work/qm-admin-qm-lo
 expect_boxes qm-admin qm-locked $'BOX\tNoIcon\tQuillmarsh\t解除されました。'
 expect_boxes qm-admin qm-reset "$q_reset" "$q_reset2" $'BOX\tNoIcon\tQuillmarsh\t解除/パスワードリセットされました。'
 expect_boxes qm-admin qm-disable "$q_disable" $'BOX\tInformation\tQuillmarsh\tアカウントを停止しました。'
+
+# Granted, but not for a system account: its state shows, the change is refused.
+drive qm-admin qm-system unlock
+grep -q $'^CONDITION\tFixture qm-system 有効 ロック$' "$work/qm-admin-qm-system.out" &&
+    ok "qm-admin sees qm-system's condition" || fail "qm-admin saw: $(grep CONDITION "$work/qm-admin-qm-system.out")"
+expect_boxes qm-admin qm-system $'BOX\tNoIcon\tQuillmarsh\t解除されませんでした。'
+[ "$(tallies qm-system | wc -l)" = 3 ] && ok "qm-system: still locked" || fail "qm-system was unlocked through the helper"
 
 # The real tools as root say what happened.
 [ -z "$(tallies qm-locked)" ] && ok "qm-locked: no failed logins left" ||

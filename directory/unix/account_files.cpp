@@ -103,6 +103,8 @@ bool libraryReads(AccountFile kind, const std::string& line, const std::string& 
 // line for the name, or one it would skip, leaves readers and writers at odds.
 bool findLine(AccountFile kind, const std::string& path, const std::string& text, const std::string& name,
               std::size_t& start, std::size_t& end) {
+    if (!name.empty() && (name.front() == '+' || name.front() == '-'))
+        return false; // NIS compat lines point elsewhere: no local account has such a line
     const std::string key = name + ":";
     const bool users = kind == AccountFile::Passwd || kind == AccountFile::Shadow;
     const std::string check = users ? "pwck" : "grpck";

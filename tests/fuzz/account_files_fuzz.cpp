@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto fields = readEntry(AccountFile::Passwd, file.path(), name);
             FUZZ_CHECK(fields.empty() != scannedUser.has_value());
             if (!fields.empty())
-                FUZZ_CHECK(("\n" + text + "\n").find(joinFields(fields) + "\n") != std::string::npos);
+                FUZZ_CHECK(("\n" + text + "\n").find("\n" + joinFields(fields) + "\n") != std::string::npos);
         } catch (const directory::Error&) {
         }
     }
