@@ -118,7 +118,8 @@ bool findLine(AccountFile kind, const std::string& path, const std::string& text
             ++nameAt;
         if (text.compare(nameAt, key.size(), key) == 0) {
             if (found)
-                throw Error(codes::kFail, path + " に " + name + " の行が二つ以上あります。どの行を変えるか決められないため、" +
+                throw Error(codes::kFail, path + " に " + name +
+                                              " の行が二つ以上あります。どの行を変えるか決められないため、" +
                                               "変更しませんでした。" + check + " でファイルを確かめてください。");
             found = true;
             start = at;

@@ -47,9 +47,9 @@ std::string joinFields(const std::vector<std::string>& fields);
 //
 // Replaces that line by edit(fields), the way
 // shadow-utils does: the new file is written to "PATH+" with the old file's owner, mode and
-// (where SELinux is enabled) security context and flushed to disk, the old file stays as the backup "PATH-", and "PATH+" is renamed over PATH.
-// A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the lock.
-// edit returns false to leave the file untouched. Returns false when no line has that name.
+// (where SELinux is enabled) security context and flushed to disk, the old file stays as the backup "PATH-", and
+// "PATH+" is renamed over PATH. A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the
+// lock. edit returns false to leave the file untouched. Returns false when no line has that name.
 bool rewriteEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit);
 

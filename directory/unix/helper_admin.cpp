@@ -103,7 +103,8 @@ HelperAdmin::Read HelperAdmin::readLine(std::string& line, std::chrono::millisec
         }
         if (m_buffer.size() > helper::kMaxLineLength)
             return Read::Closed;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return Read::TimedOut;
         pollfd ready{m_fromHelper, POLLIN, 0};

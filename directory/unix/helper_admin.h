@@ -26,8 +26,7 @@ public:
     // entries for it, on top of this process's environment. answerLimit: the longest wait for the
     // answer to a request; the first answer, which waits for the operator's authentication, gets
     // ten times as long.
-    explicit HelperAdmin(std::vector<std::string> command = defaultCommand(),
-                         std::vector<std::string> environment = {},
+    explicit HelperAdmin(std::vector<std::string> command = defaultCommand(), std::vector<std::string> environment = {},
                          std::chrono::milliseconds answerLimit = std::chrono::seconds(30));
     ~HelperAdmin() override;
     HelperAdmin(const HelperAdmin&) = delete;

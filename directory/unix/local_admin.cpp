@@ -71,12 +71,16 @@ bool gshadowExists(const std::string& path) {
 void flushNameCaches(ToolRunner& runner, const std::string& writtenFile, const char* table) {
     if (writtenFile.rfind("/etc/", 0) != 0)
         return; // not the system's database: nothing of it is cached
-    const std::string nscd = systemToolPath("nscd");
-    if (::access(nscd.c_str(), X_OK) == 0)
-        runner.run({nscd, "--invalidate", table}, {});
-    const std::string sssCache = systemToolPath("sss_cache");
-    if (::access(sssCache.c_str(), X_OK) == 0)
-        runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+    try {
+        const std::string nscd = systemToolPath("nscd");
+        if (::access(nscd.c_str(), X_OK) == 0)
+            runner.run({nscd, "--invalidate", table}, {});
+        const std::string sssCache = systemToolPath("sss_cache");
+        if (::access(sssCache.c_str(), X_OK) == 0)
+            runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+    } catch (const Error&) {
+        // Written is written: the cache answers from its old entry until that expires.
+    }
 }
 
 // A number from login.defs ("KEY value"), or fallback when it is missing or no number.
@@ -187,8 +191,9 @@ void LocalAdmin::commit(const UserChange& change) {
     checkUserChange(change);
     const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
     if (shadowChange && (change.description || change.unlock))
-        throw Error(codes::kBadParameter, "説明やロックアウトの解除と、有効・無効やパスワードの変更は、一度には書き込めませ"
-                                          "ん。別々に実行してください。");
+        throw Error(codes::kBadParameter,
+                    "説明やロックアウトの解除と、有効・無効やパスワードの変更は、一度には書き込めません。"
+                    "別々に実行してください。");
     checkReach(passwdEntry(change.user), nullptr);
     const AccountSources& s = m_accounts.sources();
     std::vector<std::string> done;
@@ -197,15 +202,16 @@ void LocalAdmin::commit(const UserChange& change) {
         std::vector<std::string> wanted;
         {
             const AccountFilesLock lock({s.passwdPath}, m_lockWaitSeconds);
-            const bool found = rewriteEntry(AccountFile::Passwd, s.passwdPath, change.user, [&](std::vector<std::string>& f) {
-                if (f.size() != kPasswdFields)
-                    throw Error(codes::kFail,
-                                s.passwdPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
-                const bool differs = f[kGecos] != *change.description;
-                f[kGecos] = *change.description;
-                wanted = f;
-                return differs;
-            });
+            const bool found =
+                rewriteEntry(AccountFile::Passwd, s.passwdPath, change.user, [&](std::vector<std::string>& f) {
+                    if (f.size() != kPasswdFields)
+                        throw Error(codes::kFail,
+                                    s.passwdPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
+                    const bool differs = f[kGecos] != *change.description;
+                    f[kGecos] = *change.description;
+                    wanted = f;
+                    return differs;
+                });
             if (!found || readEntry(AccountFile::Passwd, s.passwdPath, change.user) != wanted)
                 throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
         }
@@ -214,7 +220,8 @@ void LocalAdmin::commit(const UserChange& change) {
         done.push_back("change description");
     }
 
-    if (shadowChange) {        // Hashing is slow on purpose: done before the lock is taken.
+    if (shadowChange) {
+        // Hashing is slow on purpose: done before the lock is taken.
         std::string newHash;
         if (change.password)
             newHash = hashPassword(change.password->view(), s.loginDefsPath, s.pamPasswordPath);
@@ -223,37 +230,38 @@ void LocalAdmin::commit(const UserChange& change) {
         // The lock is held from the read to the rename: every decision is made on what is written.
         const AccountFilesLock lock({s.shadowPath}, m_lockWaitSeconds);
         std::vector<std::string> wanted;
-        const bool found = rewriteEntry(AccountFile::Shadow, s.shadowPath, change.user, [&](std::vector<std::string>& f) {
-            if (f.size() != kShadowFields)
-                throw Error(codes::kFail,
-                            s.shadowPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
-            const std::vector<std::string> before = f;
-            std::string& hash = f[kHash];
-            if (change.disabled && *change.disabled) {
-                if (hash.empty() || hash.front() != '!')
-                    hash.insert(0, "!");
-                f[kExpire] = "1";
-            } else if (change.disabled) {
-                hash.erase(0, hash.find_first_not_of('!') == std::string::npos ? hash.size()
-                                                                               : hash.find_first_not_of('!'));
-                if (hash.empty())
-                    hash = "*"; // nothing behind the lock: no typeable password, but not locked
-                if (isDisabledExpiry(f[kExpire]))
-                    f[kExpire].clear();
-            }
-            if (change.password) {
-                // A disabled account stays disabled: the lock mark stays in front of the new hash.
-                const bool locked = !hash.empty() && hash.front() == '!';
-                hash = (locked ? "!" : "") + newHash;
-                f[kLastChange] = today;
-            }
-            if (change.expirePassword)
-                f[kLastChange] = "0";
-            if (change.expiryDay)
-                f[kExpire] = *change.expiryDay < 0 ? std::string() : std::to_string(*change.expiryDay);
-            wanted = f;
-            return f != before;
-        });
+        const bool found =
+            rewriteEntry(AccountFile::Shadow, s.shadowPath, change.user, [&](std::vector<std::string>& f) {
+                if (f.size() != kShadowFields)
+                    throw Error(codes::kFail,
+                                s.shadowPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
+                const std::vector<std::string> before = f;
+                std::string& hash = f[kHash];
+                if (change.disabled && *change.disabled) {
+                    if (hash.empty() || hash.front() != '!')
+                        hash.insert(0, "!");
+                    f[kExpire] = "1";
+                } else if (change.disabled) {
+                    hash.erase(0, hash.find_first_not_of('!') == std::string::npos ? hash.size()
+                                                                                   : hash.find_first_not_of('!'));
+                    if (hash.empty())
+                        hash = "*"; // nothing behind the lock: no typeable password, but not locked
+                    if (isDisabledExpiry(f[kExpire]))
+                        f[kExpire].clear();
+                }
+                if (change.password) {
+                    // A disabled account stays disabled: the lock mark stays in front of the new hash.
+                    const bool locked = !hash.empty() && hash.front() == '!';
+                    hash = (locked ? "!" : "") + newHash;
+                    f[kLastChange] = today;
+                }
+                if (change.expirePassword)
+                    f[kLastChange] = "0";
+                if (change.expiryDay)
+                    f[kExpire] = *change.expiryDay < 0 ? std::string() : std::to_string(*change.expiryDay);
+                wanted = f;
+                return f != before;
+            });
         if (!found)
             throw Error(codes::kFail,
                         change.user + " の行が " + s.shadowPath +
@@ -289,7 +297,6 @@ void LocalAdmin::commit(const UserChange& change) {
     if (!what.empty())
         audit(what, change.user);
 }
-
 
 void LocalAdmin::changeMembership(const std::string& group, const std::string& user, bool add) {
     checkAccountName(group);

@@ -203,7 +203,8 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
 
     // A tool may close standard error and go on running: it gets what is left of its time.
     int status = 0;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (!waitChild(pid, status, std::max(left, std::chrono::milliseconds(0)))) {
         timedOut = true;
         ::killpg(pid, SIGKILL);

@@ -303,10 +303,6 @@ TEST_F(ADSIControlTest, MembershipChangesPassTheUsersFullPathWithoutCommit) {
     expectPointerRestored();
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(ADSIControlTest, OnlyWellFormedFullWidthDigitsReadAsNumbers) {
     std::vector<directory::ADUserRecord> users(2);
     users[1].Name = "second";

@@ -113,8 +113,8 @@ TEST(Faillock, TallyRoundTripsInPamFaillockLayout) {
 // A tally belongs to its user, who can make it any size (a sparse 64 MiB one here) or swap in a FIFO.
 TEST(Faillock, ATallyIsReadNoFurtherThanPamFaillockReadsIt) {
     const testutil::TempDir dir;
-    const std::string first(encodeTally(std::vector<TallyRecord>(1025, {"tty1", kTallyStatusValid, 1})));
-    ASSERT_EQ(::truncate(dir.write("alice", first).c_str(), 64 << 20), 0);
+    const std::string tally = encodeTally(std::vector<TallyRecord>(1025, {"tty1", kTallyStatusValid, 1}));
+    ASSERT_EQ(::truncate(dir.write("alice", tally).c_str(), 64 << 20), 0);
     EXPECT_EQ(readTallyFile(dir.path(), "alice").records.size(), 1024u);
     ASSERT_EQ(::mkfifo((dir.path() + "/bob").c_str(), 0600), 0);
     EXPECT_THROW(readTallyFile(dir.path(), "bob"), directory::Error);

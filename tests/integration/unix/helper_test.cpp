@@ -6,13 +6,11 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +19,7 @@
 
 #include "directory/error.h"
 #include "directory/unix/helper/protocol.h"
+#include "directory/unix/account_files.h"
 #include "directory/unix/helper_admin.h"
 #include "directory/unix/local_admin.h"
 #include "sandbox.h"
@@ -160,17 +159,12 @@ TEST(HelperProtocol, RandomLinesAreRefusedOrRoundTrip) {
 }
 
 TEST(HelperProtocol, TheInputBufferKeepsNoCopyOfALaterLine) {
-    std::string buffer;
-    buffer.reserve(helper::kMaxLineLength);
-    auto holdsPassword = [&] { return std::string_view(buffer.data(), buffer.capacity()).find("Hidden") != std::string::npos; };
-    buffer = "1 hello\n1 commit a password=Hidden-Pw\n";
-    helper::eraseFront(buffer, buffer.find('\n') + 1);
-    EXPECT_EQ(buffer, "1 commit a password=Hidden-Pw\n");
-    helper::eraseFront(buffer, buffer.size());
-    EXPECT_FALSE(holdsPassword());
-    buffer = "1 commit a password=Hidden-Pw";
+    std::string buffer = "1 hello\n1 commit a password=Hidden-Pw\n";
+    const std::string_view storage(buffer.data(), buffer.capacity());
+    helper::eraseFront(buffer, 8);
+    EXPECT_EQ(storage.substr(buffer.size()), std::string(storage.size() - buffer.size(), '\0')) << buffer;
     helper::wipeStorage(buffer);
-    EXPECT_TRUE(buffer.empty() && !holdsPassword());
+    EXPECT_EQ(storage.find("Hidden"), std::string_view::npos);
 }
 
 // The built helper over two pipes, as pkexec starts the installed one.
@@ -403,124 +397,90 @@ TEST(HelperSession, RefusedAuthorisationFailsEveryStepAndReadsDoNotAskAgain) {
     EXPECT_EQ(admin.helperPid(), -1);
 }
 
-// A pkexec caller reaches neither root nor the system's accounts and groups, and a commit is whole:
-// one that spans two files is refused before anything is written. Root itself keeps its reach.
-TEST(HelperProgram, APkexecCallerCannotChangeSystemAccountsOrSpanFiles) {
+// Refused, changing nothing: system accounts for a pkexec caller, commits spanning files, ambiguous lines.
+TEST(HelperProgram, RefusesSystemAccountsSpanningCommitsAndAmbiguousLines) {
     REQUIRE_SANDBOX();
-    const std::string name = sandbox::createUser("reach");
-    const std::string before = accountFiles();
-    HelperProcess process;
-    const std::pair<std::string, bool> rows[] = {
-        {"1 commit root description=pwned", false},       {"1 commit root expire-password=1 password=x", false},
-        {"1 member-add root " + name, false},             {"1 commit daemon disabled=1", false},
-        {"1 member-add " + name + " daemon", false},      {"1 commit " + name + " description=x disabled=1", false},
-        {"1 commit " + name + " unlock=1 disabled=0", false}, {"1 shadow root", true},
-        {"1 lockout daemon", true},
-    };
-    for (const auto& [line, ok] : rows)
-        EXPECT_EQ(process.ask(line).rfind(ok ? "1 ok" : "1 err ", 0), 0u) << line;
-    EXPECT_EQ(accountFiles(), before);
-    HelperProcess asRoot(QUILL_TEST_HELPER, false);
-    EXPECT_EQ(asRoot.ask("1 commit root description=by%20root"), "1 ok");
-    EXPECT_EQ(sandbox::fields("/etc/passwd", "root").at(4), "by root");
-    asRoot.ask("1 commit root description=root");
-}
-
-// A file where readers and the writer could take different lines for a name is not written.
-TEST(LocalWrites, AmbiguousLinesAreRefusedWithAdviceAndBlanksBeforeANameAreNot) {
-    REQUIRE_SANDBOX();
-    const std::string name = sandbox::createUser("ambiguous");
-    const std::string shadow = sandbox::slurp("/etc/shadow");
-    const std::string shadowLine = shadow.substr(shadow.find(name + ":"), shadow.find('\n', shadow.find(name + ":")) -
-                                                                             shadow.find(name + ":") + 1);
+    const std::string n = sandbox::createUser("refuse");
+    HelperProcess pkexec, root(QUILL_TEST_HELPER, false);
     const struct {
-        std::string file, from, to, advice;
-    } rows[] = {{"/etc/passwd", name + ":x:", name + ":x:broken\n" + name + ":x:", "pwck"},
-                {"/etc/shadow", name + ":", shadowLine + name + ":", "pwck"},
-                {"/etc/group", name + ":x:", name + ":x:1\n" + name + ":x:", "grpck"},
-                {"/etc/shadow", name + ":", "  " + name + ":", ""}};
+        HelperProcess& by;
+        std::string request, expected, file = "/etc/passwd", from = {}, to = {};
+    } rows[] = {{pkexec, "commit root description=pwned", "1 err"},
+                {pkexec, "member-add root " + n, "1 err"},
+                {pkexec, "commit daemon disabled=1", "1 err"},
+                {pkexec, "member-add " + n + " daemon", "1 err"},
+                {pkexec, "shadow root", "1 ok "},
+                {root, "commit root description=root", "1 ok"},
+                {root, "commit " + n + " description=x disabled=1", "1 err"},
+                {root, "commit " + n + " unlock=1 disabled=0", "1 err"},
+                {root, "commit " + n + " description=x", "pwck", "/etc/passwd", n + ":x:", n + ":x:bad\n" + n + ":x:"},
+                {root, "commit " + n + " disabled=1", "pwck", "/etc/shadow", n + ":",
+                 unixacct::joinFields(sandbox::fields("/etc/shadow", n)) + "\n" + n + ":"},
+                {root, "member-add " + n + " root", "grpck", "/etc/group", n + ":x:", n + ":x:1\n" + n + ":x:"},
+                {root, "commit " + n + " disabled=1", "1 ok", "/etc/shadow", n + ":", "  " + n + ":"}};
     for (const auto& row : rows) {
-        const std::string original = sandbox::slurp(row.file);
-        std::string damaged = original;
-        damaged.replace(damaged.find(row.from), row.from.size(), row.to);
-        std::ofstream(row.file) << damaged;
-        std::string error;
-        try {
-            unixacct::UserChange change;
-            change.user = name;
-            row.file == "/etc/passwd" ? void(change.description = "x") : void(change.disabled = true);
-            if (row.file == "/etc/group")
-                unixacct::LocalAdmin().changeMembership(name, "root", true);
-            else
-                unixacct::LocalAdmin().commit(change);
-        } catch (const directory::Error& e) {
-            error = e.description();
-        }
-        EXPECT_EQ(error.empty(), row.advice.empty()) << row.file << ": " << error;
-        EXPECT_NE(error.find(row.advice), std::string::npos) << error;
-        EXPECT_TRUE(row.advice.empty() || sandbox::slurp(row.file) == damaged) << row.file; // untouched
-        std::ofstream(row.file) << original;
+        const std::string kept = sandbox::slurp(row.file);
+        std::string damaged = kept;
+        if (!row.from.empty())
+            std::ofstream(row.file) << damaged.replace(damaged.find(row.from), row.from.size(), row.to);
+        const std::string before = accountFiles(), answer = row.by.ask("1 " + row.request);
+        EXPECT_NE(answer.find(row.expected), std::string::npos) << row.request << ": " << answer;
+        EXPECT_TRUE(answer.rfind("1 err", 0) != 0 || accountFiles() == before) << row.request;
+        std::ofstream(row.file) << kept;
     }
 }
 
-// In this test's own mount namespace: /dev/log is a socket the test reads, and nscd a script
-// that notes whether the account files are still locked when it runs.
+// In this test's own mount namespace: /dev/log a socket it reads, nscd a script noting held locks.
 TEST(LocalWrites, EveryChangeIsLoggedOnceAndCachesAreFlushedAfterTheLock) {
     REQUIRE_SANDBOX();
     const std::string name = sandbox::createUser("audit");
-    const testutil::TempDir dev, sbin;
-    ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
-    ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-    ASSERT_EQ(::mount("quill-dev", dev.path().c_str(), "tmpfs", 0, nullptr), 0);
-    dev.write("null", "");
-    ASSERT_EQ(::mount("/dev/null", (dev.path() + "/null").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const testutil::TempDir sbin;
+    sbin.write("nscd", "#!/bin/sh\n{ [ -e /etc/passwd.lock ] || [ -e /etc/group.lock ] && echo locked; echo $2; } >>" +
+                           sbin.path() + "/ran\n");
+    ASSERT_TRUE(::chmod((sbin.path() + "/nscd").c_str(), 0755) == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                ::mount("quill-dev", "/dev", "tmpfs", 0, nullptr) == 0 &&
+                ::mount(sbin.path().c_str(), "/usr/sbin", nullptr, MS_BIND, nullptr) == 0);
+    std::ofstream("/dev/null"); // where the tools' output goes
     const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{AF_UNIX, {}};
-    (dev.path() + "/log").copy(address.sun_path, sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(log, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::mount(dev.path().c_str(), "/dev", nullptr, MS_MOVE, nullptr), 0);
-    sbin.write("nscd", "#!/bin/sh\n[ -e /etc/passwd.lock ] || [ -e /etc/group.lock ] && echo locked >>" + sbin.path() +
-                           "/ran\necho $2 >>" + sbin.path() + "/ran\n");
-    ::chmod((sbin.path() + "/nscd").c_str(), 0755);
-    ASSERT_EQ(::mount(sbin.path().c_str(), "/usr/sbin", nullptr, MS_BIND, nullptr), 0);
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    ASSERT_EQ(::bind(log, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
 
     HelperProcess process;
-    EXPECT_EQ(process.ask("1 commit " + name + " expire-password=1 password=Hidden-Pw-7"), "1 ok");
-    EXPECT_EQ(process.ask("1 commit " + name + " description=Audited"), "1 ok");
-    EXPECT_EQ(process.ask("1 commit root disabled=1").rfind("1 err", 0), 0u);
+    std::string answers;
+    for (const std::string& request :
+         {name + " expire-password=1 password=Hidden-Pw-7", name + " description=x", std::string("root disabled=1")})
+        answers += process.ask("1 commit " + request).substr(0, 5);
+    EXPECT_EQ(answers, "1 ok1 ok1 err");
     unixacct::LocalAdmin().changeMembership("users", name, true);
-    const std::string expected[] = {"set password, expire password of user '" + name + "' by uid 1000",
+    for (const std::string& want : {"set password, expire password of user '" + name + "' by uid 1000",
                                     "change description of user '" + name + "' by uid 1000",
-                                    "add to group 'users' of user '" + name + "' by uid 0"};
-    for (const std::string& want : expected) {
+                                    "add to group 'users' of user '" + name + "' by uid 0"}) {
+        char text[512] = {};
         pollfd ready{log, POLLIN, 0};
-        char text[1024] = {};
         ASSERT_EQ(::poll(&ready, 1, 5000), 1) << want;
         const std::string got(text, static_cast<std::size_t>(std::max<ssize_t>(0, ::recv(log, text, sizeof text, 0))));
-        EXPECT_EQ(got.rfind("<85>", 0), 0u) << got; // authpriv.notice
-        EXPECT_NE(got.find(want), std::string::npos) << got;
-        EXPECT_EQ(got.find("Hidden"), std::string::npos) << got;
+        EXPECT_TRUE(got.rfind("<85>", 0) == 0 && got.find(want) != got.npos && got.find("Hidden") == got.npos) << got;
     }
     pollfd more{log, POLLIN, 0};
-    EXPECT_EQ(::poll(&more, 1, 300), 0);
+    EXPECT_EQ(::poll(&more, 1, 300), 0); // one line per change, none for the refused one
     EXPECT_EQ(sandbox::slurp(sbin.path() + "/ran"), "passwd\ngroup\n");
 }
 
+// A silent helper costs one step its answer limit, and the next step gets a fresh helper.
 TEST(HelperSession, AHelperThatNeverAnswersFailsTheStepAndIsReplaced) {
     const testutil::TempDir dir;
-    const std::string starts = dir.path() + "/starts";
-    unixacct::HelperAdmin admin({"/bin/sh", "-c", "echo >>" + starts + "; read l; echo '1 ok'; exec sleep 20 2>&-"}, {},
-                                std::chrono::milliseconds(300));
+    unixacct::HelperAdmin admin(
+        {"/bin/sh", "-c", "echo >>" + dir.path() + "/starts; read l; echo '1 ok'; exec sleep 20 2>&-"}, {},
+        std::chrono::milliseconds(300));
     for (std::size_t start = 1; start <= 2; ++start) {
-        const auto began = std::chrono::steady_clock::now();
         try {
             admin.lockedOut("alice");
             ADD_FAILURE() << "a silent helper answered";
         } catch (const directory::Error& e) {
             EXPECT_EQ(e.number(), codes::kTimeout);
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
-        EXPECT_EQ(sandbox::slurp(starts).size(), start);
+        EXPECT_EQ(sandbox::slurp(dir.path() + "/starts").size(), start);
     }
 }
 

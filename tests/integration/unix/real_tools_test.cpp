@@ -270,25 +270,24 @@ TEST_P(RealTools, FaillockTallyAtDenyLocksAndUnlockClearsIt) {
 
 TEST_P(RealTools, GroupMembershipInGroupAndGshadow) {
     const std::string name = sandbox::createUser("member");
-    const std::string team = sandbox::createUser("team"); // its group is no system group, which a helper caller may not change
     const std::string memberPath = user(name)->adsPath();
     EXPECT_EQ(memberPath, "WinNT://localhost/" + name + ",User");
-    auto members = [&] { return sandbox::fields("/etc/group", team).at(3); };
-    auto shadowMembers = [&] { return sandbox::fields("/etc/gshadow", team).at(3); };
+    auto members = [] { return sandbox::fields("/etc/group", "users").at(3); };
+    auto shadowMembers = [] { return sandbox::fields("/etc/gshadow", "users").at(3); };
 
-    group(team)->add(memberPath);
+    group("users")->add(memberPath);
     EXPECT_NE(("," + members() + ",").find("," + name + ","), std::string::npos);
     EXPECT_NE(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
     EXPECT_EQ(sandbox::run({"/usr/sbin/grpck", "-r"}), 0);
     std::vector<std::string> groups;
     user(name)->groups([&](directory::Group& g) { groups.push_back(g.name()); });
-    EXPECT_EQ(groups, (std::vector<std::string>{name, team}));
-    EXPECT_EQ(errorOf([&] { group(team)->add(memberPath); }), codes::kMemberInGroup);
+    EXPECT_EQ(groups, (std::vector<std::string>{name, "users"}));
+    EXPECT_EQ(errorOf([&] { group("users")->add(memberPath); }), codes::kMemberInGroup);
 
-    group(team)->remove(memberPath);
+    group("users")->remove(memberPath);
     EXPECT_EQ(("," + members() + ",").find("," + name + ","), std::string::npos);
     EXPECT_EQ(("," + shadowMembers() + ",").find("," + name + ","), std::string::npos);
-    EXPECT_EQ(errorOf([&] { group(team)->remove(memberPath); }), codes::kMemberNotInGroup);
+    EXPECT_EQ(errorOf([&] { group("users")->remove(memberPath); }), codes::kMemberNotInGroup);
 }
 
 TEST_P(RealTools, ContainerListsAccountsInFileOrder) {
