@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -233,7 +234,9 @@ TallyFile readTallyFile(const std::string& dir, const std::string& user) {
     if (::fstat(fd.fd, &info) != 0 || !S_ISREG(info.st_mode))
         throw directory::Error(directory::codes::kFail,
                                "ログイン失敗の記録 " + path + " が通常のファイルではありません。確かめてください。");
-    std::string bytes(kMaxTallyRecords * kTallyRecordSize, '\0');
+    // Sized by the file, up to what pam_faillock reads: an ordinary tally is a few records.
+    std::string bytes(
+        std::min<std::size_t>(kMaxTallyRecords * kTallyRecordSize, static_cast<std::size_t>(info.st_size)), '\0');
     std::size_t used = 0;
     while (used < bytes.size()) {
         const ssize_t n = ::read(fd.fd, bytes.data() + used, bytes.size() - used);

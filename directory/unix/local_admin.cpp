@@ -190,10 +190,10 @@ bool LocalAdmin::lockedOut(const std::string& user) {
 void LocalAdmin::commit(const UserChange& change) {
     checkUserChange(change);
     const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
-    if (shadowChange && (change.description || change.unlock))
+    if ((change.description ? 1 : 0) + (shadowChange ? 1 : 0) + (change.unlock ? 1 : 0) > 1)
         throw Error(codes::kBadParameter,
-                    "説明やロックアウトの解除と、有効・無効やパスワードの変更は、一度には書き込めません。"
-                    "別々に実行してください。");
+                    "説明、アカウントの状態（有効・無効、パスワード、有効期限）、ロックアウトの解除は、"
+                    "一度には書き込めません。別々に実行してください。");
     checkReach(passwdEntry(change.user), nullptr);
     const AccountSources& s = m_accounts.sources();
     std::vector<std::string> done;

@@ -23,9 +23,9 @@ struct Caller {
 // The root-only steps done in this process, on the files of sources. The shadow and passwd writes
 // and the group and gshadow writes are the program's own, under shadow-utils' locks,
 // read-decide-write with the lock held and one rename per file; the faillock tally is reset by faillock.
-// A commit writes one file's worth of state, so that it is whole or nothing: one asking for the
-// description together with the shadow fields, or the shadow fields together with an unlock, is
-// refused before anything is written. Each change is logged to syslog (authpriv), never a password.
+// A commit writes one file's worth of state (passwd, shadow or the tally), so that it is whole or
+// nothing: one that would change two of them is refused before anything is written. Each change is logged to syslog
+// (authpriv), never a password.
 class LocalAdmin final : public AccountAdmin {
 public:
     // lockWaitSeconds: how long a write waits for another program's lock on the account files.

@@ -413,6 +413,7 @@ TEST(HelperProgram, RefusesSystemAccountsSpanningCommitsAndAmbiguousLines) {
                 {root, "commit root description=root", "1 ok"},
                 {root, "commit " + n + " description=x disabled=1", "1 err"},
                 {root, "commit " + n + " unlock=1 disabled=0", "1 err"},
+                {root, "commit " + n + " unlock=1 description=x", "1 err"},
                 {root, "commit " + n + " description=x", "pwck", "/etc/passwd", n + ":x:", n + ":x:bad\n" + n + ":x:"},
                 {root, "commit " + n + " disabled=1", "pwck", "/etc/shadow", n + ":",
                  unixacct::joinFields(sandbox::fields("/etc/shadow", n)) + "\n" + n + ":"},
