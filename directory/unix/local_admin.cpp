@@ -149,7 +149,7 @@ void LocalAdmin::checkReach(const PasswdEntry& user, const GroupEntry* group) co
 
 // One line per change, as shadow-utils writes: what, whose, asked by whom.
 void LocalAdmin::audit(const std::string& what, const std::string& account) const {
-    ::syslog(LOG_AUTHPRIV | LOG_NOTICE, "%s of user '%s' by uid %lu", what.c_str(), account.c_str(),
+    ::syslog(LOG_AUTHPRIV | LOG_NOTICE, "user '%s': %s (asked by uid %lu)", account.c_str(), what.c_str(),
              static_cast<unsigned long>(m_caller.uid));
 }
 

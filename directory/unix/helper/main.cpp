@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,6 +96,7 @@ int main() {
         return 1;
     ::setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     ::setenv("LC_ALL", "C", 1);
+    ::openlog("quillmarsh-local-accounts", LOG_PID, LOG_AUTHPRIV); // each change leaves one line
 
     LocalAdmin admin({}, nullptr, 15, *caller); // the system's own files, whatever the caller would like
     char chunk[4096];

@@ -454,9 +454,9 @@ TEST(LocalWrites, EveryChangeIsLoggedOnceAndCachesAreFlushedAfterTheLock) {
         answers += process.ask("1 commit " + request).substr(0, 5);
     EXPECT_EQ(answers, "1 ok1 ok1 err");
     unixacct::LocalAdmin().changeMembership("users", name, true);
-    for (const std::string& want : {"set password, expire password of user '" + name + "' by uid 1000",
-                                    "change description of user '" + name + "' by uid 1000",
-                                    "add to group 'users' of user '" + name + "' by uid 0"}) {
+    for (const std::string& want : {"user '" + name + "': set password, expire password (asked by uid 1000)",
+                                    "user '" + name + "': change description (asked by uid 1000)",
+                                    "user '" + name + "': add to group 'users' (asked by uid 0)"}) {
         char text[512] = {};
         pollfd ready{log, POLLIN, 0};
         ASSERT_EQ(::poll(&ready, 1, 5000), 1) << want;
