@@ -45,11 +45,11 @@ std::string joinFields(const std::vector<std::string>& fields);
 // and this writer could address different lines: such a file is refused (directory::Error) with
 // advice to check it with pwck or grpck.
 //
-// Replaces that line by edit(fields), the way
-// shadow-utils does: the new file is written to "PATH+" with the old file's owner, mode and
-// (where SELinux is enabled) security context and flushed to disk, the old file stays as the backup "PATH-", and
-// "PATH+" is renamed over PATH. A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the
-// lock. edit returns false to leave the file untouched. Returns false when no line has that name.
+// Replaces that line by edit(fields), the way shadow-utils does: the new file is written to
+// "PATH+" with the old file's owner, mode and (where SELinux is enabled) security context and
+// flushed to disk, the old file stays as the backup "PATH-", and "PATH+" is renamed over PATH.
+// A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the lock.
+// edit returns false to leave the file untouched. Returns false when no line has that name.
 bool rewriteEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit);
 

@@ -24,8 +24,8 @@ struct Caller {
 // and the group and gshadow writes are the program's own, under shadow-utils' locks,
 // read-decide-write with the lock held and one rename per file; the faillock tally is reset by faillock.
 // A commit writes one file's worth of state (passwd, shadow or the tally), so that it is whole or
-// nothing: one that would change two of them is refused before anything is written. Each change is logged to syslog
-// (authpriv), never a password.
+// nothing: one that would change two of them is refused before anything is written. Each change
+// is logged to syslog (authpriv), never a password.
 class LocalAdmin final : public AccountAdmin {
 public:
     // lockWaitSeconds: how long a write waits for another program's lock on the account files.
