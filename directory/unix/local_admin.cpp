@@ -67,10 +67,12 @@ bool gshadowExists(const std::string& path) {
 
 // Other programs read accounts through NSS; a caching daemon would go on answering with the old
 // entry. shadow-utils tells nscd and sssd after each write; so do we, and a failure there is no
-// failure of the write.
-void flushNameCaches(ToolRunner& runner, const std::string& writtenFile, const char* table) {
+// failure of the write. Each tool gets a few seconds only: the change is already written, and the
+// window waits for the whole commit no longer than its answer limit.
+void flushNameCaches(const std::string& writtenFile, const char* table) {
     if (writtenFile.rfind("/etc/", 0) != 0)
         return; // not the system's database: nothing of it is cached
+    SpawnToolRunner runner(5);
     try {
         const std::string nscd = systemToolPath("nscd");
         if (::access(nscd.c_str(), X_OK) == 0)
@@ -216,7 +218,7 @@ void LocalAdmin::commit(const UserChange& change) {
                 throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
         }
         // Outside the lock: a slow cache daemon must not make other tools give up on the files.
-        flushNameCaches(*m_runner, s.passwdPath, "passwd");
+        flushNameCaches(s.passwdPath, "passwd");
         done.push_back("change description");
     }
 
@@ -342,7 +344,7 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
     commitPrepared(prepared);
     lock.reset(); // a slow cache daemon must not make other tools give up on the files
     if (!prepared.empty())
-        flushNameCaches(*m_runner, s.groupPath, "group");
+        flushNameCaches(s.groupPath, "group");
     for (const std::string& file : files) {
         const auto f = readEntry(file == s.groupPath ? AccountFile::Group : AccountFile::Gshadow, file, group);
         if (f.empty() && file != s.groupPath)
