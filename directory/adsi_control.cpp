@@ -76,6 +76,9 @@ std::optional<double> readsAsNumber(std::string_view text) {
         if (i + 3 <= text.size() && (c == 0xEF)) {
             const auto b1 = static_cast<unsigned char>(text[i + 1]);
             const auto b2 = static_cast<unsigned char>(text[i + 2]);
+            // Only a well-formed sequence is a character: "\xEF<Q" is three bytes of no number.
+            if ((b1 & 0xC0u) != 0x80u || (b2 & 0xC0u) != 0x80u)
+                return std::nullopt;
             const unsigned code = ((c & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu);
             if (code >= 0xFF01 && code <= 0xFF5E) {
                 narrow += static_cast<char>(code - 0xFF01 + 0x21);

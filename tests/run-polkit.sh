@@ -62,13 +62,33 @@ done
 # A private /run: the system bus socket and polkitd's state are this run's alone.
 mount -t tmpfs -o mode=0755 quill-run /run
 mkdir -m 0755 /run/dbus
+# A private /dev whose log socket this run reads: what the helper logs is checked below.
+mkdir -m 0755 "$work/dev"
+mount -t tmpfs -o mode=0755 quill-dev "$work/dev"
+for node in null zero full random urandom tty; do
+    touch "$work/dev/$node"
+    mount --bind "/dev/$node" "$work/dev/$node"
+done
+mkdir -m 1777 "$work/dev/shm"
+ln -s /proc/self/fd "$work/dev/fd"
+python3 -c '
+import socket, sys
+log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+log.bind(sys.argv[1])
+with open(sys.argv[2], "ab", buffering=0) as out:
+    while True:
+        out.write(log.recv(8192) + b"\n")
+' "$work/dev/log" "$work/syslog" &
+logger=$!
+for _ in $(seq 50); do [ -S "$work/dev/log" ] && break; sleep 0.1; done
+mount --move "$work/dev" /dev
 
 useradd -M -d /nonexistent -s /usr/sbin/nologin messagebus 2>/dev/null || true
 useradd -M -d /nonexistent -s /usr/sbin/nologin polkitd 2>/dev/null || true
 dbus-daemon --system --fork --print-pid=3 3>"$work/dbus.pid"
 /usr/lib/polkit-1/polkitd --no-debug >"$work/polkitd.log" 2>&1 &
 polkitd=$!
-trap 'kill $polkitd $(cat "$work/dbus.pid") 2>/dev/null || true' EXIT
+trap 'kill $polkitd $logger $(cat "$work/dbus.pid") 2>/dev/null || true' EXIT
 polkit_up() {
     dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q 'boolean true'
@@ -92,7 +112,10 @@ for account in qm-locked qm-reset qm-disable; do
     useradd -M -c "Fixture $account" -s /bin/bash "$account"
     echo "$account:Initial-Pw1" | chpasswd
 done
-for account in qm-locked qm-reset; do
+# A system account (uid below UID_MIN), locked too: no helper caller may change it.
+useradd -r -M -c "Fixture qm-system" -s /bin/bash qm-system
+echo "qm-system:Initial-Pw1" | chpasswd
+for account in qm-locked qm-reset qm-system; do
     for _ in 1 2 3; do pamtester quill-faillock-test "$account" authenticate <<<"wrong-password" >/dev/null 2>&1 || true; done
     [ "$(tallies "$account" | wc -l)" = 3 ] || { echo "run-polkit.sh: could not lock $account" >&2; exit 2; }
 done
@@ -132,6 +155,12 @@ q_reset=$'BOX\tWarning\tパスワードリセットの確認\tパスワードは
 q_reset2=$'BOX\tWarning\tQuillmarsh\tqm-reset のパスワードをリセットします。よろしいですか？'
 q_disable=$'BOX\tWarning\t停止の確認\tアカウントを停止すると、利用できなくなります。\\nよろしいですか？'
 
+echo "--- the action's defaults"
+# One prompt kept for the window's session only where a person sits at it; elsewhere every start asks.
+defaults=$(pkaction --verbose --action-id org.quillmarsh.local-accounts.manage | sed -n 's/^ *implicit \([a-z]*\): *\(.*\)$/\1=\2/p' | tr '\n' ' ')
+[ "$defaults" = "any=auth_admin inactive=auth_admin active=auth_admin_keep " ] && ok "defaults: $defaults" ||
+    fail "the action's defaults are $defaults"
+
 echo "--- a user the rule does not grant"
 untouched=$(state)
 drive qm-other qm-locked unlock
@@ -153,6 +182,13 @@ expect_boxes qm-admin qm-locked $'BOX\tNoIcon\tQuillmarsh\t解除されました
 expect_boxes qm-admin qm-reset "$q_reset" "$q_reset2" $'BOX\tNoIcon\tQuillmarsh\t解除/パスワードリセットされました。'
 expect_boxes qm-admin qm-disable "$q_disable" $'BOX\tInformation\tQuillmarsh\tアカウントを停止しました。'
 
+# Granted, but not for a system account: its state shows, the change is refused.
+drive qm-admin qm-system unlock
+grep -q $'^CONDITION\tFixture qm-system 有効 ロック$' "$work/qm-admin-qm-system.out" &&
+    ok "qm-admin sees qm-system's condition" || fail "qm-admin saw: $(grep CONDITION "$work/qm-admin-qm-system.out")"
+expect_boxes qm-admin qm-system $'BOX\tNoIcon\tQuillmarsh\t解除されませんでした。'
+[ "$(tallies qm-system | wc -l)" = 3 ] && ok "qm-system: still locked" || fail "qm-system was unlocked through the helper"
+
 # The real tools as root say what happened.
 [ -z "$(tallies qm-locked)" ] && ok "qm-locked: no failed logins left" ||
     fail "qm-locked is still locked"
@@ -167,6 +203,16 @@ case "$(echo "$shadow" | cut -d: -f2)" in
     *) fail "qm-disable: password not locked" ;;
 esac
 [ "$(echo "$shadow" | cut -d: -f8)" = 1 ] && ok "qm-disable: expired" || fail "qm-disable: expiry is $(echo "$shadow" | cut -d: -f8)"
+# One authpriv line per change, naming the account and the granted user; none for a refusal.
+admin_uid=$(id -u qm-admin)
+want=$(printf '%s\n' "user 'qm-disable': disable (asked by uid $admin_uid)" \
+    "user 'qm-locked': reset failed logins (asked by uid $admin_uid)" \
+    "user 'qm-reset': reset failed logins (asked by uid $admin_uid)" \
+    "user 'qm-reset': set password, expire password (asked by uid $admin_uid)")
+have=$(sed -En 's/^<85>.* quillmarsh-local-accounts\[[0-9]+\]: //p' "$work/syslog" | sort)
+[ "$want" = "$have" ] && ok "syslog: one authpriv line per change" ||
+    { fail "syslog lines differ"; diff <(echo "$want") <(echo "$have") || true; cat "$work/syslog"; }
+grep -q "New-Pw-9" "$work/syslog" && fail "a password reached syslog" || ok "syslog holds no password"
 grep -q . "$work/polkitd.log" && sed 's/^/polkitd: /' "$work/polkitd.log" | tail -n 5 || true
 exit $((failures > 0))
 INSIDE

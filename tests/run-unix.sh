@@ -28,6 +28,10 @@ dir = $work/faillock
 deny = 3
 unlock_time = 600
 CONF
+# Groups from 100 on are the site's own here: the helper, as a pkexec caller, may then manage
+# "users" (gid 100) but not the groups below, and must take the bound from login.defs.
+sed -i '/^GID_MIN[[:space:]]/d' "$work/etc/login.defs"
+echo 'GID_MIN 100' >> "$work/etc/login.defs"
 # A PAM service that counts failed logins the way a faillock-protected login does.
 cat > "$work/etc/pam.d/quill-faillock-test" <<'PAM'
 auth     required       pam_faillock.so preauth nodelay

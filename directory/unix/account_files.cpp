@@ -1,7 +1,12 @@
 #include "account_files.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <gshadow.h>
 #include <pthread.h>
+#include <pwd.h>
+#include <selinux/selinux.h>
+#include <shadow.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,10 +14,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "directory/error.h"
+#include "tool_runner.h"
 
 namespace unixacct {
 namespace {
@@ -51,22 +59,78 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
-// The first line whose name field is `name`: its start and the position after its last character.
-bool findLine(const std::string& text, const std::string& name, std::size_t& start, std::size_t& end) {
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+// Whether the C library's reader for this kind of file takes line as the entry of name.
+template <class Entry, class Reader, class NameOf>
+bool libraryReads(std::string line, const std::string& name, Reader reader, NameOf nameOf) {
+    line += '\n';
+    const std::unique_ptr<std::FILE, FileCloser> file(fmemopen(line.data(), line.size(), "r"));
+    if (!file)
+        throw Error(codes::kFail, "メモリーが足りません。");
+    std::vector<char> buffer(line.size() * 2 + 1024);
+    Entry entry{};
+    Entry* result = nullptr;
+    int rc;
+    // On ERANGE the C library puts the stream back at the start of the entry.
+    while ((rc = reader(file.get(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE)
+        buffer.resize(buffer.size() * 4);
+    return rc == 0 && result && name == nameOf(*result);
+}
+
+bool libraryReads(AccountFile kind, const std::string& line, const std::string& name) {
+    switch (kind) {
+    case AccountFile::Passwd:
+        return libraryReads<passwd>(line, name, fgetpwent_r, [](const passwd& e) { return e.pw_name; });
+    case AccountFile::Shadow:
+        return libraryReads<spwd>(line, name, fgetspent_r, [](const spwd& e) { return e.sp_namp; });
+    case AccountFile::Group:
+        return libraryReads<group>(line, name, fgetgrent_r, [](const group& e) { return e.gr_name; });
+    case AccountFile::Gshadow:
+        return libraryReads<sgrp>(line, name, fgetsgent_r, [](const sgrp& e) { return e.sg_namp; });
+    }
+    return false;
+}
+
+// name's line: its start and the position after its last character. The C library skips blanks
+// before a line's name and lines it cannot parse, and the first entry it reads wins; so a second
+// line for the name, or one it would skip, leaves readers and writers at odds.
+bool findLine(AccountFile kind, const std::string& path, const std::string& text, const std::string& name,
+              std::size_t& start, std::size_t& end) {
+    if (!name.empty() && (name.front() == '+' || name.front() == '-'))
+        return false; // NIS compat lines point elsewhere: no local account has such a line
     const std::string key = name + ":";
-    std::size_t at = 0;
-    while (at < text.size()) {
+    const bool users = kind == AccountFile::Passwd || kind == AccountFile::Shadow;
+    const std::string check = users ? "pwck" : "grpck";
+    bool found = false;
+    for (std::size_t at = 0; at < text.size();) {
         std::size_t lineEnd = text.find('\n', at);
         if (lineEnd == std::string::npos)
             lineEnd = text.size();
-        if (text.compare(at, key.size(), key) == 0) {
+        std::size_t nameAt = at;
+        while (nameAt < lineEnd && isBlank(text[nameAt]))
+            ++nameAt;
+        if (text.compare(nameAt, key.size(), key) == 0) {
+            if (found)
+                throw Error(codes::kFail, path + " に " + name +
+                                              " の行が二つ以上あります。どの行を変えるか決められないため、" +
+                                              "変更しませんでした。" + check + " でファイルを確かめてください。");
+            found = true;
             start = at;
             end = lineEnd;
-            return true;
         }
         at = lineEnd + 1;
     }
-    return false;
+    if (found && !libraryReads(kind, text.substr(start, end - start), name))
+        throw Error(codes::kFail, path + " の " + name + " の行が壊れているため、変更しませんでした。" + check +
+                                      " でファイルを確かめてください。");
+    return found;
 }
 
 bool processGone(pid_t pid) {
@@ -109,6 +173,20 @@ bool tryFileLock(const std::string& file) {
     }
     ::unlink(mine.c_str());
     return taken;
+}
+
+// A new file is labelled by its directory's rules, which need not be the account file's own
+// (shadow_t, passwd_file_t): the rewritten file takes the old one's context, as shadow-utils does.
+// A failure matters only where SELinux enforces.
+bool keepSecurityContext(const std::string& path, int fd) {
+    if (is_selinux_enabled() <= 0)
+        return true;
+    char* context = nullptr;
+    if (::getfilecon(path.c_str(), &context) < 0)
+        return errno == ENODATA || errno == ENOTSUP || security_getenforce() != 1;
+    const bool set = ::fsetfilecon(fd, context) == 0;
+    ::freecon(context);
+    return set || security_getenforce() != 1;
 }
 
 } // namespace
@@ -213,20 +291,20 @@ std::string joinFields(const std::vector<std::string>& fields) {
     return line;
 }
 
-std::vector<std::string> readEntry(const std::string& path, const std::string& name) {
+std::vector<std::string> readEntry(AccountFile kind, const std::string& path, const std::string& name) {
     const std::string text = readFile(path);
     std::size_t start = 0, end = 0;
-    if (!findLine(text, name, start, end))
+    if (!findLine(kind, path, text, name, start, end))
         return {};
     return splitFields(text.substr(start, end - start));
 }
 
-bool prepareEntry(const std::string& path, const std::string& name,
+bool prepareEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit, bool& changed) {
     changed = false;
     std::string text = readFile(path);
     std::size_t start = 0, end = 0;
-    if (!findLine(text, name, start, end))
+    if (!findLine(kind, path, text, name, start, end))
         return false;
     std::vector<std::string> fields = splitFields(text.substr(start, end - start));
     if (!edit(fields))
@@ -242,7 +320,7 @@ bool prepareEntry(const std::string& path, const std::string& name,
     if (fd < 0)
         throw Error(codes::kFail, next + " を作れません（" + errnoText(errno) + "）。");
     const bool ok = ::fchown(fd, info.st_uid, info.st_gid) == 0 && ::fchmod(fd, info.st_mode & 07777) == 0 &&
-                    writeAll(fd, text) && ::fsync(fd) == 0;
+                    keepSecurityContext(path, fd) && writeAll(fd, text) && ::fsync(fd) == 0;
     const int error = errno;
     ::close(fd);
     if (!ok) {
@@ -313,9 +391,10 @@ void commitPrepared(const std::vector<std::string>& paths) {
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (pid < 0)
         throw Error(codes::kFail, "書き込み用のプロセスを作れません（" + errnoText(errno) + "）。変更していません。");
+    // vfork resumes this program only once the child has ended: the wait is a formality, bounded all the same.
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    if (!waitChild(pid, status, std::chrono::seconds(10)))
+        status = 1 << 8;
     for (const Replacement& r : replacements)
         ::unlink(r.next.c_str());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -323,10 +402,10 @@ void commitPrepared(const std::vector<std::string>& paths) {
                     "アカウントファイルを書き換えられませんでした。ファイルの状態を grpck -r で確かめてください。");
 }
 
-bool rewriteEntry(const std::string& path, const std::string& name,
+bool rewriteEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit) {
     bool changed = false;
-    if (!prepareEntry(path, name, edit, changed))
+    if (!prepareEntry(kind, path, name, edit, changed))
         return false;
     if (changed)
         commitPrepared({path});

@@ -33,27 +33,35 @@ private:
     std::vector<std::string> m_lockFiles;
 };
 
+// Which account file a line comes from: the C library parses each kind by its own rules.
+enum class AccountFile { Passwd, Shadow, Group, Gshadow };
+
 // A colon-separated line split into its fields.
 std::vector<std::string> splitFields(const std::string& line);
 std::string joinFields(const std::vector<std::string>& fields);
 
-// Replaces the first line of `path` whose first field is `name` by edit(fields), the way
-// shadow-utils does: the new file is written to "PATH+" with the old file's owner and mode and
+// The line of `path` for `name` is the one the C library reads as that account (blanks may lead
+// it). When two lines carry the name, or the one that does is a line the C library skips, readers
+// and this writer could address different lines: such a file is refused (directory::Error) with
+// advice to check it with pwck or grpck.
+//
+// Replaces that line by edit(fields), the way shadow-utils does: the new file is written to
+// "PATH+" with the old file's owner, mode and (where SELinux is enabled) security context and
 // flushed to disk, the old file stays as the backup "PATH-", and "PATH+" is renamed over PATH.
 // A kill at any moment leaves PATH either wholly old or wholly new. The caller holds the lock.
 // edit returns false to leave the file untouched. Returns false when no line has that name.
-bool rewriteEntry(const std::string& path, const std::string& name,
+bool rewriteEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit);
 
 // The two halves of rewriteEntry, for a change that spans files: prepareEntry writes "PATH+"
 // (changed tells whether it did; false when edit left the line alone) and returns false when
 // no line has that name; commitPrepared then puts every prepared file in place. Several files
 // are renamed by a vfork child, which a kill of this program does not stop.
-bool prepareEntry(const std::string& path, const std::string& name,
+bool prepareEntry(AccountFile kind, const std::string& path, const std::string& name,
                   const std::function<bool(std::vector<std::string>&)>& edit, bool& changed);
 void commitPrepared(const std::vector<std::string>& paths);
 
-// The fields of the first line of `path` named `name`; empty when there is none.
-std::vector<std::string> readEntry(const std::string& path, const std::string& name);
+// The fields of name's line of `path`, found as rewriteEntry finds it; empty when there is none.
+std::vector<std::string> readEntry(AccountFile kind, const std::string& path, const std::string& name);
 
 } // namespace unixacct

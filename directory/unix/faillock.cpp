@@ -1,8 +1,10 @@
 #include "faillock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -219,7 +221,8 @@ bool isLockedOut(const std::vector<TallyRecord>& records, const FaillockConfig& 
 
 TallyFile readTallyFile(const std::string& dir, const std::string& user) {
     const std::string path = dir + "/" + user;
-    FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)};
+    // Non-blocking: a FIFO put in place of the tally must not hold the reader.
+    FdCloser fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)};
     if (fd.fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {};
@@ -227,18 +230,25 @@ TallyFile readTallyFile(const std::string& dir, const std::string& user) {
             (errno == EACCES || errno == EPERM) ? directory::codes::kAccessDenied : directory::codes::kFail;
         throw directory::Error(code, "ログイン失敗の記録 " + path + " を読めません（" + errnoText(errno) + "）。");
     }
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+    struct stat info {};
+    if (::fstat(fd.fd, &info) != 0 || !S_ISREG(info.st_mode))
+        throw directory::Error(directory::codes::kFail,
+                               "ログイン失敗の記録 " + path + " が通常のファイルではありません。確かめてください。");
+    // Sized by the file, up to what pam_faillock reads: an ordinary tally is a few records.
+    std::string bytes(
+        std::min<std::size_t>(kMaxTallyRecords * kTallyRecordSize, static_cast<std::size_t>(info.st_size)), '\0');
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const ssize_t n = ::read(fd.fd, bytes.data() + used, bytes.size() - used);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             throw directory::Error(directory::codes::kFail, "ログイン失敗の記録 " + path + " を読めません。");
         if (n == 0)
             break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    bytes.resize(used);
     return TallyFile{true, parseTally(bytes)};
 }
 

@@ -40,6 +40,8 @@ struct TallyRecord {
 };
 inline constexpr std::size_t kTallyRecordSize = 64;
 inline constexpr std::uint16_t kTallyStatusValid = 0x1;
+// pam_faillock reads no more records than this from the start of a tally, and writes back what it read.
+inline constexpr std::size_t kMaxTallyRecords = 1024;
 
 std::vector<TallyRecord> parseTally(std::string_view bytes);
 std::string encodeTally(const std::vector<TallyRecord>& records);
@@ -48,8 +50,10 @@ std::string encodeTally(const std::vector<TallyRecord>& records);
 // the latest one, and the latest failure younger than unlock_time (or unlock_time 0).
 bool isLockedOut(const std::vector<TallyRecord>& records, const FaillockConfig& config, bool isRoot, std::time_t now);
 
-// The tally of one user: its records, or none when the file does not exist. An unreadable file
-// throws directory::Error (access denied).
+// The tally of one user: its records, or none when the file does not exist. An unreadable file,
+// or one that is no regular file, throws directory::Error. The file belongs to its user, who can
+// make it any size: only the records pam_faillock would use are read (kMaxTallyRecords from the
+// start), so time and memory stay bounded whatever the file holds.
 struct TallyFile {
     bool exists = false;
     std::vector<TallyRecord> records;

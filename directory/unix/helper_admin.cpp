@@ -1,16 +1,19 @@
 #include "helper_admin.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 #include <variant>
 
 #include "directory/error.h"
 #include "directory/sigpipe_guard.h"
+#include "tool_runner.h"
 
 extern char** environ;
 
@@ -29,29 +32,42 @@ Error lostError() {
     return Error(codes::kFail, "アカウント管理用のヘルパーが途中で終了しました。もう一度実行してください。");
 }
 
+Error silentError(std::chrono::milliseconds limit) {
+    return Error(codes::kTimeout, "アカウント管理用のヘルパーが " + std::to_string(limit.count() / 1000) +
+                                      " 秒以内に応答しなかったため、待つのをやめました。もう一度実行してください。");
+}
+
 } // namespace
 
 std::vector<std::string> HelperAdmin::defaultCommand() {
     return {"/usr/bin/pkexec", QUILL_LOCAL_ACCOUNTS_HELPER};
 }
 
-HelperAdmin::HelperAdmin(std::vector<std::string> command, std::vector<std::string> environment)
-    : m_command(std::move(command)), m_environment(std::move(environment)) {}
+HelperAdmin::HelperAdmin(std::vector<std::string> command, std::vector<std::string> environment,
+                         std::chrono::milliseconds answerLimit)
+    : m_command(std::move(command)), m_environment(std::move(environment)), m_answerLimit(answerLimit) {}
 
 HelperAdmin::~HelperAdmin() {
     stop();
 }
 
-void HelperAdmin::stop() noexcept {
+void HelperAdmin::stop(std::chrono::milliseconds wait) noexcept {
     if (m_toHelper >= 0)
         ::close(m_toHelper); // the helper ends when its input closes
     if (m_fromHelper >= 0)
         ::close(m_fromHelper);
     m_toHelper = m_fromHelper = -1;
     m_buffer.clear();
-    if (m_pid > 0) {
-        int status = 0;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    int status = 0;
+    if (m_pid > 0 && !waitChild(m_pid, status, wait)) {
+        // A root helper cannot be signalled from here: it ends at its next answer, reaped then.
+        try {
+            std::thread([pid = m_pid] {
+                int ignored = 0;
+                while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::exception&) {
         }
     }
     m_pid = -1;
@@ -76,22 +92,33 @@ bool HelperAdmin::sendLine(std::string& line) {
     return ok;
 }
 
-bool HelperAdmin::readLine(std::string& line) {
+HelperAdmin::Read HelperAdmin::readLine(std::string& line, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         const std::size_t newline = m_buffer.find('\n');
         if (newline != std::string::npos) {
             line = m_buffer.substr(0, newline);
             m_buffer.erase(0, newline + 1);
-            return true;
+            return Read::Line;
         }
         if (m_buffer.size() > helper::kMaxLineLength)
-            return false;
+            return Read::Closed;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return Read::TimedOut;
+        pollfd ready{m_fromHelper, POLLIN, 0};
+        const int rc = ::poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        if (rc < 0 && errno != EINTR)
+            return Read::Closed;
+        if (rc <= 0)
+            continue;
         char chunk[4096];
         const ssize_t n = ::read(m_fromHelper, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return Read::Closed;
         m_buffer.append(chunk, static_cast<std::size_t>(n));
     }
 }
@@ -150,20 +177,17 @@ void HelperAdmin::start() {
     // The first answer comes only after authorisation: until then pkexec asks the operator.
     std::string hello = helper::encodeRequest(helper::Request{});
     std::string answer;
-    if (sendLine(hello) && readLine(answer)) {
+    const auto greetingLimit = m_answerLimit * 10;
+    const Read read = sendLine(hello) ? readLine(answer, greetingLimit) : Read::Closed;
+    if (read == Read::Line) {
         const auto parsed = helper::parseResponse(answer);
         if (const auto* response = std::get_if<helper::Response>(&parsed); response && response->ok)
             return;
     }
     // No greeting: pkexec refused, the operator cancelled, or the helper refused its caller.
-    if (m_toHelper >= 0)
-        ::close(m_toHelper);
-    m_toHelper = -1;
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = -1;
-    stop();
+    stop(read == Read::TimedOut ? std::chrono::milliseconds(0) : std::chrono::seconds(5));
+    if (read == Read::TimedOut)
+        throw silentError(greetingLimit);
     m_refused = true;
     throw refusedError();
 }
@@ -177,7 +201,12 @@ helper::Response HelperAdmin::call(const helper::Request& request, bool isWrite)
     }
     std::string line = helper::encodeRequest(request);
     std::string answer;
-    if (!sendLine(line) || !readLine(answer)) {
+    const Read read = sendLine(line) ? readLine(answer, m_answerLimit) : Read::Closed;
+    if (read == Read::TimedOut) {
+        stop(std::chrono::milliseconds(0));
+        throw silentError(m_answerLimit);
+    }
+    if (read != Read::Line) {
         stop();
         throw lostError();
     }

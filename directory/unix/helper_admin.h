@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,19 @@ namespace unixacct {
 // needs it and kept for the life of this object (one authorisation per window session). The
 // helper ends when this object closes its pipe. When authorisation is refused or cancelled
 // (pkexec exits 126 or 127), every step fails with access denied; reads do not ask again
-// (a read runs at every keystroke), a later write does.
+// (a read runs at every keystroke), a later write does. A helper that gives no answer within the
+// answer limit fails that step and is left behind; the next step starts a fresh one.
 class HelperAdmin final : public AccountAdmin {
 public:
     // pkexec and the installed helper.
     static std::vector<std::string> defaultCommand();
 
     // command: the helper's argv (argv[0] an absolute path). environment: extra NAME=VALUE
-    // entries for it, on top of this process's environment.
-    explicit HelperAdmin(std::vector<std::string> command = defaultCommand(),
-                         std::vector<std::string> environment = {});
+    // entries for it, on top of this process's environment. answerLimit: the longest wait for the
+    // answer to a request; the first answer, which waits for the operator's authentication, gets
+    // ten times as long.
+    explicit HelperAdmin(std::vector<std::string> command = defaultCommand(), std::vector<std::string> environment = {},
+                         std::chrono::milliseconds answerLimit = std::chrono::seconds(30));
     ~HelperAdmin() override;
     HelperAdmin(const HelperAdmin&) = delete;
     HelperAdmin& operator=(const HelperAdmin&) = delete;
@@ -39,12 +43,15 @@ public:
 private:
     helper::Response call(const helper::Request& request, bool isWrite);
     void start();
-    void stop() noexcept;
+    // Closes the pipes and reaps the helper, waiting at most `wait` before leaving it to a thread.
+    void stop(std::chrono::milliseconds wait = std::chrono::seconds(5)) noexcept;
     bool sendLine(std::string& line);
-    bool readLine(std::string& line);
+    enum class Read { Line, Closed, TimedOut };
+    Read readLine(std::string& line, std::chrono::milliseconds limit);
 
     std::vector<std::string> m_command;
     std::vector<std::string> m_environment;
+    std::chrono::milliseconds m_answerLimit;
     pid_t m_pid = -1;
     int m_toHelper = -1;
     int m_fromHelper = -1;

@@ -1,9 +1,12 @@
 #include "local_admin.h"
 
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 
 #include "account_files.h"
 #include "account_name.h"
@@ -64,16 +67,42 @@ bool gshadowExists(const std::string& path) {
 
 // Other programs read accounts through NSS; a caching daemon would go on answering with the old
 // entry. shadow-utils tells nscd and sssd after each write; so do we, and a failure there is no
-// failure of the write.
-void flushNameCaches(ToolRunner& runner, const std::string& writtenFile, const char* table) {
+// failure of the write. Each tool gets a few seconds only: the change is already written, and the
+// window waits for the whole commit no longer than its answer limit.
+void flushNameCaches(const std::string& writtenFile, const char* table) {
     if (writtenFile.rfind("/etc/", 0) != 0)
         return; // not the system's database: nothing of it is cached
-    const std::string nscd = systemToolPath("nscd");
-    if (::access(nscd.c_str(), X_OK) == 0)
-        runner.run({nscd, "--invalidate", table}, {});
-    const std::string sssCache = systemToolPath("sss_cache");
-    if (::access(sssCache.c_str(), X_OK) == 0)
-        runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+    SpawnToolRunner runner(5);
+    try {
+        const std::string nscd = systemToolPath("nscd");
+        if (::access(nscd.c_str(), X_OK) == 0)
+            runner.run({nscd, "--invalidate", table}, {});
+        const std::string sssCache = systemToolPath("sss_cache");
+        if (::access(sssCache.c_str(), X_OK) == 0)
+            runner.run({sssCache, std::string(table) == "group" ? "-G" : "-U"}, {});
+    } catch (const Error&) {
+        // Written is written: the cache answers from its old entry until that expires.
+    }
+}
+
+// A number from login.defs ("KEY value"), or fallback when it is missing or no number.
+unsigned long loginDefsNumber(const std::string& path, const std::string& key, unsigned long fallback) {
+    std::ifstream in(path);
+    std::string line;
+    unsigned long value = fallback;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string k, v;
+        if (words >> k >> v && k == key)
+            try {
+                std::size_t used = 0;
+                const unsigned long n = std::stoul(v, &used);
+                if (used == v.size())
+                    value = n;
+            } catch (const std::exception&) {
+            }
+    }
+    return value;
 }
 
 bool isDisabledExpiry(const std::string& field) {
@@ -99,9 +128,32 @@ void checkUserChange(const UserChange& change) {
     }
 }
 
-LocalAdmin::LocalAdmin(AccountSources sources, std::shared_ptr<ToolRunner> runner, int lockWaitSeconds)
+LocalAdmin::LocalAdmin(AccountSources sources, std::shared_ptr<ToolRunner> runner, int lockWaitSeconds, Caller caller)
     : m_accounts(std::move(sources)), m_runner(runner ? std::move(runner) : std::make_shared<SpawnToolRunner>()),
-      m_lockWaitSeconds(lockWaitSeconds) {}
+      m_lockWaitSeconds(lockWaitSeconds), m_caller(caller) {
+    if (m_caller.uid == static_cast<uid_t>(-1))
+        m_caller.uid = ::getuid();
+}
+
+void LocalAdmin::checkReach(const PasswdEntry& user, const GroupEntry* group) const {
+    if (!m_caller.protectSystemAccounts)
+        return;
+    // shadow-utils' own defaults when login.defs says nothing.
+    const std::string& defs = m_accounts.sources().loginDefsPath;
+    if (user.uid == 0 || user.uid < loginDefsNumber(defs, "UID_MIN", 1000))
+        throw Error(codes::kAccessDenied, user.name + " は root またはシステムのアカウント（UID " +
+                                              std::to_string(user.uid) +
+                                              "）なので、ここからは変更できません。root として変更してください。");
+    if (group && group->gid < loginDefsNumber(defs, "GID_MIN", 1000))
+        throw Error(codes::kAccessDenied, group->name + " はシステムのグループ（GID " + std::to_string(group->gid) +
+                                              "）なので、ここからは変更できません。root として変更してください。");
+}
+
+// One line per change, as shadow-utils writes: what, whose, asked by whom.
+void LocalAdmin::audit(const std::string& what, const std::string& account) const {
+    ::syslog(LOG_AUTHPRIV | LOG_NOTICE, "user '%s': %s (asked by uid %lu)", account.c_str(), what.c_str(),
+             static_cast<unsigned long>(m_caller.uid));
+}
 
 PasswdEntry LocalAdmin::passwdEntry(const std::string& user) const {
     checkAccountName(user);
@@ -139,27 +191,37 @@ bool LocalAdmin::lockedOut(const std::string& user) {
 
 void LocalAdmin::commit(const UserChange& change) {
     checkUserChange(change);
-    passwdEntry(change.user);
+    const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
+    if ((change.description ? 1 : 0) + (shadowChange ? 1 : 0) + (change.unlock ? 1 : 0) > 1)
+        throw Error(codes::kBadParameter,
+                    "説明、アカウントの状態（有効・無効、パスワード、有効期限）、ロックアウトの解除は、"
+                    "一度には書き込めません。別々に実行してください。");
+    checkReach(passwdEntry(change.user), nullptr);
     const AccountSources& s = m_accounts.sources();
+    std::vector<std::string> done;
 
     if (change.description) {
-        const AccountFilesLock lock({s.passwdPath}, m_lockWaitSeconds);
         std::vector<std::string> wanted;
-        const bool found = rewriteEntry(s.passwdPath, change.user, [&](std::vector<std::string>& f) {
-            if (f.size() != kPasswdFields)
-                throw Error(codes::kFail,
-                            s.passwdPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
-            const bool differs = f[kGecos] != *change.description;
-            f[kGecos] = *change.description;
-            wanted = f;
-            return differs;
-        });
-        if (!found || readEntry(s.passwdPath, change.user) != wanted)
-            throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
-        flushNameCaches(*m_runner, s.passwdPath, "passwd");
+        {
+            const AccountFilesLock lock({s.passwdPath}, m_lockWaitSeconds);
+            const bool found =
+                rewriteEntry(AccountFile::Passwd, s.passwdPath, change.user, [&](std::vector<std::string>& f) {
+                    if (f.size() != kPasswdFields)
+                        throw Error(codes::kFail,
+                                    s.passwdPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
+                    const bool differs = f[kGecos] != *change.description;
+                    f[kGecos] = *change.description;
+                    wanted = f;
+                    return differs;
+                });
+            if (!found || readEntry(AccountFile::Passwd, s.passwdPath, change.user) != wanted)
+                throw Error(codes::kFail, "説明を書き込みましたが、読み直すと指定どおりになっていません。");
+        }
+        // Outside the lock: a slow cache daemon must not make other tools give up on the files.
+        flushNameCaches(s.passwdPath, "passwd");
+        done.push_back("change description");
     }
 
-    const bool shadowChange = change.disabled || change.expirePassword || change.expiryDay || change.password;
     if (shadowChange) {
         // Hashing is slow on purpose: done before the lock is taken.
         std::string newHash;
@@ -170,43 +232,53 @@ void LocalAdmin::commit(const UserChange& change) {
         // The lock is held from the read to the rename: every decision is made on what is written.
         const AccountFilesLock lock({s.shadowPath}, m_lockWaitSeconds);
         std::vector<std::string> wanted;
-        const bool found = rewriteEntry(s.shadowPath, change.user, [&](std::vector<std::string>& f) {
-            if (f.size() != kShadowFields)
-                throw Error(codes::kFail,
-                            s.shadowPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
-            const std::vector<std::string> before = f;
-            std::string& hash = f[kHash];
-            if (change.disabled && *change.disabled) {
-                if (hash.empty() || hash.front() != '!')
-                    hash.insert(0, "!");
-                f[kExpire] = "1";
-            } else if (change.disabled) {
-                hash.erase(0, hash.find_first_not_of('!') == std::string::npos ? hash.size()
-                                                                               : hash.find_first_not_of('!'));
-                if (hash.empty())
-                    hash = "*"; // nothing behind the lock: no typeable password, but not locked
-                if (isDisabledExpiry(f[kExpire]))
-                    f[kExpire].clear();
-            }
-            if (change.password) {
-                // A disabled account stays disabled: the lock mark stays in front of the new hash.
-                const bool locked = !hash.empty() && hash.front() == '!';
-                hash = (locked ? "!" : "") + newHash;
-                f[kLastChange] = today;
-            }
-            if (change.expirePassword)
-                f[kLastChange] = "0";
-            if (change.expiryDay)
-                f[kExpire] = *change.expiryDay < 0 ? std::string() : std::to_string(*change.expiryDay);
-            wanted = f;
-            return f != before;
-        });
+        const bool found =
+            rewriteEntry(AccountFile::Shadow, s.shadowPath, change.user, [&](std::vector<std::string>& f) {
+                if (f.size() != kShadowFields)
+                    throw Error(codes::kFail,
+                                s.shadowPath + " の " + change.user + " の行が壊れています。変更しませんでした。");
+                const std::vector<std::string> before = f;
+                std::string& hash = f[kHash];
+                if (change.disabled && *change.disabled) {
+                    if (hash.empty() || hash.front() != '!')
+                        hash.insert(0, "!");
+                    f[kExpire] = "1";
+                } else if (change.disabled) {
+                    hash.erase(0, hash.find_first_not_of('!') == std::string::npos ? hash.size()
+                                                                                   : hash.find_first_not_of('!'));
+                    if (hash.empty())
+                        hash = "*"; // nothing behind the lock: no typeable password, but not locked
+                    if (isDisabledExpiry(f[kExpire]))
+                        f[kExpire].clear();
+                }
+                if (change.password) {
+                    // A disabled account stays disabled: the lock mark stays in front of the new hash.
+                    const bool locked = !hash.empty() && hash.front() == '!';
+                    hash = (locked ? "!" : "") + newHash;
+                    f[kLastChange] = today;
+                }
+                if (change.expirePassword)
+                    f[kLastChange] = "0";
+                if (change.expiryDay)
+                    f[kExpire] = *change.expiryDay < 0 ? std::string() : std::to_string(*change.expiryDay);
+                wanted = f;
+                return f != before;
+            });
         if (!found)
             throw Error(codes::kFail,
                         change.user + " の行が " + s.shadowPath +
                             " にありません。pwconv で shadow の行を作ってから、もう一度実行してください。");
-        if (readEntry(s.shadowPath, change.user) != wanted)
+        if (readEntry(AccountFile::Shadow, s.shadowPath, change.user) != wanted)
             throw Error(codes::kFail, "アカウントの状態を書き込みましたが、読み直すと指定どおりになっていません。");
+        if (change.disabled)
+            done.push_back(*change.disabled ? "disable" : "enable");
+        if (change.password)
+            done.push_back("set password");
+        if (change.expirePassword)
+            done.push_back("expire password");
+        if (change.expiryDay)
+            done.push_back(*change.expiryDay < 0 ? "remove account expiry"
+                                                 : "set account expiry to day " + std::to_string(*change.expiryDay));
     }
 
     if (change.unlock) {
@@ -219,7 +291,13 @@ void LocalAdmin::commit(const UserChange& change) {
         if (after.exists && isLockedOut(after.records, config, entry.uid == 0, std::time(nullptr)))
             throw Error(codes::kFail, "ロックアウトを解除できませんでした。" + config.dir + " の " + change.user +
                                           " の記録を確かめてください。");
+        done.push_back("reset failed logins");
     }
+    std::string what;
+    for (const std::string& step : done)
+        what += (what.empty() ? "" : ", ") + step;
+    if (!what.empty())
+        audit(what, change.user);
 }
 
 void LocalAdmin::changeMembership(const std::string& group, const std::string& user, bool add) {
@@ -228,6 +306,7 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
     const auto current = m_accounts.findGroup(group);
     if (!current)
         throw Error(codes::kNoSuchGroup, "ローカルグループ " + group + " はありません。名前を確かめてください。");
+    checkReach(entry, &*current);
     auto listed = [&](const GroupEntry& g) {
         return std::find(g.members.begin(), g.members.end(), user) != g.members.end();
     };
@@ -244,12 +323,12 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
     const std::vector<std::string> files = gshadowExists(s.gshadowPath)
                                                ? std::vector<std::string>{s.groupPath, s.gshadowPath}
                                                : std::vector<std::string>{s.groupPath};
-    const AccountFilesLock lock(files, m_lockWaitSeconds);
     std::vector<std::string> prepared;
+    std::optional<AccountFilesLock> lock(std::in_place, files, m_lockWaitSeconds);
     for (const std::string& file : files) {
         bool changed = false;
         const bool found = prepareEntry(
-            file, group,
+            file == s.groupPath ? AccountFile::Group : AccountFile::Gshadow, file, group,
             [&](std::vector<std::string>& f) {
                 if (f.size() != kGroupFields)
                     throw Error(codes::kFail, file + " の " + group + " の行が壊れています。変更しませんでした。");
@@ -263,16 +342,18 @@ void LocalAdmin::changeMembership(const std::string& group, const std::string& u
             prepared.push_back(file);
     }
     commitPrepared(prepared);
+    lock.reset(); // a slow cache daemon must not make other tools give up on the files
     if (!prepared.empty())
-        flushNameCaches(*m_runner, s.groupPath, "group");
+        flushNameCaches(s.groupPath, "group");
     for (const std::string& file : files) {
-        const auto f = readEntry(file, group);
+        const auto f = readEntry(file == s.groupPath ? AccountFile::Group : AccountFile::Gshadow, file, group);
         if (f.empty() && file != s.groupPath)
             continue;
         if (f.size() != kGroupFields || hasMember(f[kMembers], user) != add)
             throw Error(codes::kFail,
                         "グループ " + group + " を書き込みましたが、読み直すとメンバーが指定どおりになっていません。");
     }
+    audit((add ? "add to group '" : "remove from group '") + group + "'", user);
 }
 
 } // namespace unixacct

@@ -98,6 +98,20 @@ std::string systemToolPath(std::string_view name) {
     return "/usr/sbin/" + std::string(name);
 }
 
+bool waitChild(pid_t pid, int& status, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return true;
+        if (done < 0 && errno != EINTR)
+            return true; // not our child (any more): nothing left to wait for
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::usleep(static_cast<useconds_t>(pause.count() * 1000));
+    }
+}
+
 ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::string_view input) {
     if (argv.empty())
         throw directory::Error(directory::codes::kInvalidArg, "実行するプログラムがありません。");
@@ -187,9 +201,14 @@ ToolResult SpawnToolRunner::run(const std::vector<std::string>& argv, std::strin
     inWrite.reset();
     errRead.reset();
 
+    // A tool may close standard error and go on running: it gets what is left of its time.
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (!waitChild(pid, status, std::max(left, std::chrono::milliseconds(0)))) {
+        timedOut = true;
+        ::killpg(pid, SIGKILL);
+        if (!waitChild(pid, status, std::chrono::seconds(5)))
             throw directory::Error(directory::codes::kFail, argv[0] + " の終了を確かめられません。");
     }
     ToolResult result;

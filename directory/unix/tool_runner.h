@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +39,9 @@ public:
 private:
     int m_timeLimitSeconds;
 };
+
+// Waits at most `limit` for the child pid to end and reaps it. False when it still runs then.
+bool waitChild(pid_t pid, int& status, std::chrono::milliseconds limit);
 
 // The absolute path of a system tool, looked up in the sbin and bin directories only.
 std::string systemToolPath(std::string_view name);

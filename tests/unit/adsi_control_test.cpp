@@ -303,4 +303,13 @@ TEST_F(ADSIControlTest, MembershipChangesPassTheUsersFullPathWithoutCommit) {
     expectPointerRestored();
 }
 
+TEST_F(ADSIControlTest, OnlyWellFormedFullWidthDigitsReadAsNumbers) {
+    std::vector<directory::ADUserRecord> users(2);
+    users[1].Name = "second";
+    control.setUserTable(users, 0);
+    for (const char* key : {"\xEF<Q", "\xEF\xBC\x11", "\xEF\x3C\x91"}) // U+FF11's bits, bytes not UTF-8
+        EXPECT_EQ(control.PickUserData(key, "Name"), "False") << key;
+    EXPECT_EQ(control.PickUserData("\xEF\xBC\x91", "Name"), "second"); // "１"
+}
+
 } // namespace

@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -24,18 +26,21 @@ namespace {
 
 using namespace unixacct;
 
-// pkexec runs us with every id 0 and PKEXEC_UID naming the authorised caller; root may run us
-// directly. A set-id start or any other caller is refused.
-bool callerAllowed() {
+// pkexec runs us with every id 0 and PKEXEC_UID naming the authorised caller, whose reach stops
+// short of root and the system's accounts; root may run us directly and keeps all of it. A set-id
+// start or any other caller is refused.
+std::optional<Caller> allowedCaller() {
     if (::geteuid() != 0 || ::getuid() != 0 || ::getegid() != ::getgid())
-        return false;
+        return std::nullopt;
     const char* caller = std::getenv("PKEXEC_UID");
     if (!caller)
-        return true;
+        return Caller{0, false};
     unsigned long uid = 0;
     const char* end = caller + std::strlen(caller);
     const auto [at, ec] = std::from_chars(caller, end, uid);
-    return *caller && ec == std::errc() && at == end;
+    if (!*caller || ec != std::errc() || at != end || uid >= static_cast<uid_t>(-1))
+        return std::nullopt;
+    return Caller{static_cast<uid_t>(uid), true};
 }
 
 bool writeLine(std::string line) {
@@ -76,7 +81,8 @@ std::string answer(const helper::Request& request, AccountAdmin& admin) {
 } // namespace
 
 int main() {
-    if (!callerAllowed()) {
+    const std::optional<Caller> caller = allowedCaller();
+    if (!caller) {
         static const char kRefused[] = "quillmarsh-local-accounts: run through pkexec or as root\n";
         [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kRefused, sizeof kRefused - 1);
         return 126;
@@ -90,8 +96,9 @@ int main() {
         return 1;
     ::setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     ::setenv("LC_ALL", "C", 1);
+    ::openlog("quillmarsh-local-accounts", LOG_PID, LOG_AUTHPRIV); // each change leaves one line
 
-    LocalAdmin admin; // the system's own files, whatever the caller would like
+    LocalAdmin admin({}, nullptr, 15, *caller); // the system's own files, whatever the caller would like
     char chunk[4096];
     std::string buffer;
     // Never grows past this, so no reallocation leaves a copy of a password behind.
@@ -109,7 +116,7 @@ int main() {
         while ((newline = buffer.find('\n')) != std::string::npos) {
             std::string line = buffer.substr(0, newline);
             directory::secureZero(buffer.data(), newline + 1);
-            buffer.erase(0, newline + 1);
+            helper::eraseFront(buffer, newline + 1);
             std::string reply;
             if (discarding) {
                 discarding = false;
@@ -123,16 +130,15 @@ int main() {
             }
             directory::secureZero(line);
             if (!writeLine(reply)) {
-                directory::secureZero(buffer);
+                helper::wipeStorage(buffer);
                 return 0;
             }
         }
         if (buffer.size() > helper::kMaxLineLength) {
-            directory::secureZero(buffer);
-            buffer.clear();
+            helper::wipeStorage(buffer);
             discarding = true;
         }
     }
-    directory::secureZero(buffer);
+    helper::wipeStorage(buffer);
     return 0;
 }

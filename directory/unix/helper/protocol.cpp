@@ -1,6 +1,8 @@
 #include "protocol.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <optional>
 
 #include "directory/error.h"
@@ -95,6 +97,20 @@ void appendEscaped(std::string& out, std::string_view text) {
             out += ch;
         }
     }
+}
+
+void eraseFront(std::string& buffer, std::size_t count) noexcept {
+    const std::size_t size = buffer.size();
+    count = std::min(count, size);
+    std::memmove(buffer.data(), buffer.data() + count, size - count);
+    directory::secureZero(buffer.data() + size - count, count);
+    buffer.resize(size - count);
+}
+
+void wipeStorage(std::string& buffer) noexcept {
+    buffer.resize(buffer.capacity());
+    directory::secureZero(buffer);
+    buffer.clear();
 }
 
 std::string escapeWord(std::string_view text) {

@@ -50,6 +50,12 @@ std::string errorResponse(long code, std::string_view description);
 // A refusal when the line is no response of this version.
 std::variant<Response, Refusal> parseResponse(std::string_view line);
 
+// The helper's input buffer, which holds passwords: drops the first count bytes and zeroes the
+// bytes vacated behind the new end, so no copy of a later line stays in the spare capacity.
+void eraseFront(std::string& buffer, std::size_t count) noexcept;
+// Zeroes the whole storage of buffer, its capacity included, and empties it.
+void wipeStorage(std::string& buffer) noexcept;
+
 std::string escapeWord(std::string_view text);
 // Appends the escaped text to out.
 void appendEscaped(std::string& out, std::string_view text);

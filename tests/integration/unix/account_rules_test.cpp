@@ -7,6 +7,7 @@
 #include "directory/unix/account_expiry.h"
 #include "directory/unix/account_name.h"
 #include "directory/unix/faillock.h"
+#include "temp_dir.h"
 #include "tz_guard.h"
 
 namespace {
@@ -104,6 +105,16 @@ TEST(Faillock, TallyRoundTripsInPamFaillockLayout) {
     EXPECT_EQ(back[1].source, "192.0.2.1");
     EXPECT_EQ(back[1].status, kTallyStatusValid | 0x2);
     EXPECT_EQ(back[1].time, 1700000100u);
+}
+
+// A tally belongs to its user, who can make it any size (a sparse 64 MiB one here) or swap in a FIFO.
+TEST(Faillock, ATallyIsReadNoFurtherThanPamFaillockReadsIt) {
+    const testutil::TempDir dir;
+    const std::string tally = encodeTally(std::vector<TallyRecord>(1025, {"tty1", kTallyStatusValid, 1}));
+    ASSERT_EQ(::truncate(dir.write("alice", tally).c_str(), 64 << 20), 0);
+    EXPECT_EQ(readTallyFile(dir.path(), "alice").records.size(), 1024u);
+    ASSERT_EQ(::mkfifo((dir.path() + "/bob").c_str(), 0600), 0);
+    EXPECT_THROW(readTallyFile(dir.path(), "bob"), directory::Error);
 }
 
 TEST(Faillock, LockedOutLikePamFaillock) {

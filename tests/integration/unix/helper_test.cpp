@@ -1,19 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <variant>
 
 #include "directory/error.h"
 #include "directory/unix/helper/protocol.h"
+#include "directory/unix/account_files.h"
 #include "directory/unix/helper_admin.h"
+#include "directory/unix/local_admin.h"
 #include "sandbox.h"
 #include "temp_dir.h"
 
@@ -150,10 +158,19 @@ TEST(HelperProtocol, RandomLinesAreRefusedOrRoundTrip) {
     EXPECT_GT(accepted, 0);
 }
 
+TEST(HelperProtocol, TheInputBufferKeepsNoCopyOfALaterLine) {
+    std::string buffer = "1 hello\n1 commit a password=Hidden-Pw\n";
+    const std::string_view storage(buffer.data(), buffer.capacity());
+    helper::eraseFront(buffer, 8);
+    EXPECT_EQ(storage.substr(buffer.size()), std::string(storage.size() - buffer.size(), '\0')) << buffer;
+    helper::wipeStorage(buffer);
+    EXPECT_EQ(storage.find("Hidden"), std::string_view::npos);
+}
+
 // The built helper over two pipes, as pkexec starts the installed one.
 class HelperProcess {
 public:
-    explicit HelperProcess(std::string program = QUILL_TEST_HELPER) {
+    explicit HelperProcess(std::string program = QUILL_TEST_HELPER, bool pkexec = true) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe");
@@ -163,7 +180,7 @@ public:
             ::dup2(out[1], STDOUT_FILENO);
             // pkexec clears the environment and names the caller.
             char uid[] = "PKEXEC_UID=1000";
-            char* env[] = {uid, nullptr};
+            char* env[] = {pkexec ? uid : nullptr, nullptr};
             char* argv[] = {program.data(), nullptr};
             ::execve(program.c_str(), argv, env);
             ::_exit(127);
@@ -378,6 +395,93 @@ TEST(HelperSession, RefusedAuthorisationFailsEveryStepAndReadsDoNotAskAgain) {
     EXPECT_TRUE(denied([&] { admin.changeMembership("users", "alice", true); }));
     EXPECT_EQ(startCount(), 3);
     EXPECT_EQ(admin.helperPid(), -1);
+}
+
+// Refused, changing nothing: system accounts for a pkexec caller, commits spanning files, ambiguous lines.
+TEST(HelperProgram, RefusesSystemAccountsSpanningCommitsAndAmbiguousLines) {
+    REQUIRE_SANDBOX();
+    const std::string n = sandbox::createUser("refuse");
+    HelperProcess pkexec, root(QUILL_TEST_HELPER, false);
+    const struct {
+        HelperProcess& by;
+        std::string request, expected, file = "/etc/passwd", from = {}, to = {};
+    } rows[] = {{pkexec, "commit root description=pwned", "1 err"},
+                {pkexec, "member-add root " + n, "1 err"},
+                {pkexec, "commit daemon disabled=1", "1 err"},
+                {pkexec, "member-add " + n + " daemon", "1 err"},
+                {pkexec, "shadow root", "1 ok "},
+                {root, "commit root description=root", "1 ok"},
+                {root, "commit " + n + " description=x disabled=1", "1 err"},
+                {root, "commit " + n + " unlock=1 disabled=0", "1 err"},
+                {root, "commit " + n + " unlock=1 description=x", "1 err"},
+                {root, "commit " + n + " description=x", "pwck", "/etc/passwd", n + ":x:", n + ":x:bad\n" + n + ":x:"},
+                {root, "commit " + n + " disabled=1", "pwck", "/etc/shadow", n + ":",
+                 unixacct::joinFields(sandbox::fields("/etc/shadow", n)) + "\n" + n + ":"},
+                {root, "member-add " + n + " root", "grpck", "/etc/group", n + ":x:", n + ":x:1\n" + n + ":x:"},
+                {root, "commit " + n + " disabled=1", "1 ok", "/etc/shadow", n + ":", "  " + n + ":"}};
+    for (const auto& row : rows) {
+        const std::string kept = sandbox::slurp(row.file);
+        std::string damaged = kept;
+        if (!row.from.empty())
+            std::ofstream(row.file) << damaged.replace(damaged.find(row.from), row.from.size(), row.to);
+        const std::string before = accountFiles(), answer = row.by.ask("1 " + row.request);
+        EXPECT_NE(answer.find(row.expected), std::string::npos) << row.request << ": " << answer;
+        EXPECT_TRUE(answer.rfind("1 err", 0) != 0 || accountFiles() == before) << row.request;
+        std::ofstream(row.file) << kept;
+    }
+}
+
+// In this test's own mount namespace: /dev/log a socket it reads, nscd a script noting held locks.
+TEST(LocalWrites, EveryChangeIsLoggedOnceAndCachesAreFlushedAfterTheLock) {
+    REQUIRE_SANDBOX();
+    const std::string name = sandbox::createUser("audit");
+    const testutil::TempDir sbin;
+    sbin.write("nscd", "#!/bin/sh\n{ [ -e /etc/passwd.lock ] || [ -e /etc/group.lock ] && echo locked; echo $2; } >>" +
+                           sbin.path() + "/ran\n");
+    ASSERT_TRUE(::chmod((sbin.path() + "/nscd").c_str(), 0755) == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                ::mount("quill-dev", "/dev", "tmpfs", 0, nullptr) == 0 &&
+                ::mount(sbin.path().c_str(), "/usr/sbin", nullptr, MS_BIND, nullptr) == 0);
+    std::ofstream("/dev/null"); // where the tools' output goes
+    const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address{AF_UNIX, "/dev/log"};
+    ASSERT_EQ(::bind(log, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    HelperProcess process;
+    std::string answers;
+    for (const std::string& request :
+         {name + " expire-password=1 password=Hidden-Pw-7", name + " description=x", std::string("root disabled=1")})
+        answers += process.ask("1 commit " + request).substr(0, 5);
+    EXPECT_EQ(answers, "1 ok1 ok1 err");
+    unixacct::LocalAdmin().changeMembership("users", name, true);
+    for (const std::string& want : {"user '" + name + "': set password, expire password (asked by uid 1000)",
+                                    "user '" + name + "': change description (asked by uid 1000)",
+                                    "user '" + name + "': add to group 'users' (asked by uid 0)"}) {
+        char text[512] = {};
+        pollfd ready{log, POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 5000), 1) << want;
+        const std::string got(text, static_cast<std::size_t>(std::max<ssize_t>(0, ::recv(log, text, sizeof text, 0))));
+        EXPECT_TRUE(got.rfind("<85>", 0) == 0 && got.find(want) != got.npos && got.find("Hidden") == got.npos) << got;
+    }
+    pollfd more{log, POLLIN, 0};
+    EXPECT_EQ(::poll(&more, 1, 300), 0); // one line per change, none for the refused one
+    EXPECT_EQ(sandbox::slurp(sbin.path() + "/ran"), "passwd\ngroup\n");
+}
+
+// A silent helper costs one step its answer limit, and the next step gets a fresh helper.
+TEST(HelperSession, AHelperThatNeverAnswersFailsTheStepAndIsReplaced) {
+    const testutil::TempDir dir;
+    unixacct::HelperAdmin admin(
+        {"/bin/sh", "-c", "echo >>" + dir.path() + "/starts; read l; echo '1 ok'; exec sleep 20 2>&-"}, {},
+        std::chrono::milliseconds(300));
+    for (std::size_t start = 1; start <= 2; ++start) {
+        try {
+            admin.lockedOut("alice");
+        } catch (const directory::Error& e) {
+            EXPECT_EQ(e.number(), codes::kTimeout);
+        }
+        EXPECT_EQ(sandbox::slurp(dir.path() + "/starts").size(), start);
+    }
 }
 
 } // namespace
