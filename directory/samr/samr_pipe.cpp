@@ -42,6 +42,7 @@ extern "C" {
 #include <mutex>
 
 #include "directory/error.h"
+#include "directory/sigpipe_guard.h"
 #include "password_buffer.h"
 
 namespace samrdir {
@@ -143,6 +144,7 @@ struct SamrPipe::State {
     std::string computerName;
     Timeouts timeouts;
     bool broken = false;
+    bool timedOut = false;
     TALLOC_CTX* mem = nullptr;
     tevent_context* ev = nullptr;
     dcerpc_pipe* pipe = nullptr;
@@ -159,12 +161,14 @@ struct SamrPipe::State {
 
     ~State() {
         directory::secureZero(sessionKey.data(), sessionKey.size());
+        const directory::SigpipeGuard quiet; // closing may still write to a dropped connection
         talloc_free(mem);
     }
 
     [[noreturn]] void unreachable(NTSTATUS status) {
         broken = true;
-        if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT))
+        timedOut = NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT);
+        if (timedOut)
             throw directory::Error(directory::codes::kTimeout, "コンピューター " + host + " が応答しません。");
         throw directory::Error(directory::codes::kServerUnavailable,
                                "コンピューター " + host + " に接続できません (" + statusText(status) + ")。");
@@ -202,6 +206,7 @@ struct SamrPipe::State {
         if (broken)
             throw directory::Error(directory::codes::kServerUnavailable,
                                    "コンピューター " + host + " との接続が切れました。");
+        const directory::SigpipeGuard quiet;
         tevent_req* request = send(scratch, ev, pipe->binding_handle, r);
         if (!request)
             throw std::bad_alloc();
@@ -392,6 +397,7 @@ void SamrPipe::State::connect(std::chrono::milliseconds limit) {
         throw directory::Error(directory::codes::kLogonFailure,
                                "Kerberos のチケットがないか、期限が切れています。kinit を実行してください。");
 
+    const directory::SigpipeGuard quiet;
     const std::string binding = "ncacn_np:" + host + "[smb2]";
     composite_context* pending = dcerpc_pipe_connect_send(mem, binding.c_str(), &ndr_table_samr, creds, ev, lp);
     if (!pending)
@@ -519,6 +525,10 @@ const std::string& SamrPipe::computerName() const noexcept {
 
 bool SamrPipe::broken() const noexcept {
     return m->broken;
+}
+
+bool SamrPipe::timedOut() const noexcept {
+    return m->timedOut;
 }
 
 std::optional<Account> SamrPipe::lookup(const std::string& name) {

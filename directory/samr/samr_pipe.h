@@ -77,6 +77,8 @@ public:
     // The computer's NetBIOS name, the name of its account domain.
     const std::string& computerName() const noexcept;
     bool broken() const noexcept;
+    // Broken because the computer did not answer in time (rather than dropping the connection).
+    bool timedOut() const noexcept;
 
     // The account of that name, in the account domain first, then Builtin; nothing when neither has it.
     std::optional<Account> lookup(const std::string& name);

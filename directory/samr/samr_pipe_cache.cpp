@@ -36,7 +36,9 @@ void SamrPipeCache::clear() {
     m_failedAt.clear();
 }
 
-std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const std::string& principal) {
+std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const std::string& principal, bool* reused) {
+    if (reused)
+        *reused = false;
     const std::string name = hostName(host);
     if (name.empty())
         throw directory::Error(directory::codes::kBadPathName, "コンピューターが指定されていません。");
@@ -44,10 +46,15 @@ std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const st
     const std::lock_guard lock(m_mutex);
     const auto now = std::chrono::steady_clock::now();
     if (const auto found = m_pipes.find(key); found != m_pipes.end()) {
-        if (!found->second->broken())
+        if (!found->second->broken()) {
+            if (reused)
+                *reused = true;
             return found->second;
+        }
+        // Silent is a failure to remember; a dropped connection (a restart) is not.
+        if (found->second->timedOut())
+            m_failedAt.try_emplace(key, now);
         m_pipes.erase(found);
-        m_failedAt.try_emplace(key, now);
     }
     auto limit = m_timeouts.connect;
     if (const auto failed = m_failedAt.find(key); failed != m_failedAt.end()) {

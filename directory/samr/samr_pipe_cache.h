@@ -22,8 +22,9 @@ public:
     static SamrPipeCache& shared();
 
     // An open pipe to host's own accounts for principal. Throws directory::Error when the
-    // computer cannot be reached or refuses.
-    std::shared_ptr<SamrPipe> forHost(std::string_view host, const std::string& principal);
+    // computer cannot be reached or refuses. reused, when given, tells whether the pipe was open
+    // before this call.
+    std::shared_ptr<SamrPipe> forHost(std::string_view host, const std::string& principal, bool* reused = nullptr);
 
     // Closes every pipe and forgets every failure.
     void clear();

@@ -25,8 +25,22 @@ std::unique_ptr<directory::Object> SamrService::bind(std::string_view path) {
     const directory::ObjectPath parsed = directory::parsePathOrThrow(path);
     const std::string& host = parsed.host();
     const auto ticket = ldapdir::KerberosTicket::current();
-    const auto pipe = m_cache.forHost(host, ticket.principal());
+    bool reused = false;
+    const auto pipe = m_cache.forHost(host, ticket.principal(), &reused);
+    try {
+        return bindOn(pipe, parsed, path);
+    } catch (const directory::Error&) {
+        if (!reused || !pipe->broken() || pipe->timedOut())
+            throw;
+    }
+    // The computer dropped a pipe that had been open (it restarted, or closes idle connections):
+    // once more, on a new one.
+    return bindOn(m_cache.forHost(host, ticket.principal()), parsed, path);
+}
 
+std::unique_ptr<directory::Object> SamrService::bindOn(const std::shared_ptr<SamrPipe>& pipe,
+                                                       const directory::ObjectPath& parsed, std::string_view path) {
+    const std::string& host = parsed.host();
     if (parsed.isContainer()) {
         if (!parsed.className.empty() && !is(parsed.className, "Computer") && !is(parsed.className, "Domain"))
             throw directory::Error(directory::codes::kUnknownObject,

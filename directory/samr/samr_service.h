@@ -3,10 +3,12 @@
 #include <memory>
 #include <string_view>
 
+#include "directory/object_path.h"
 #include "directory/service.h"
 
 namespace samrdir {
 
+class SamrPipe;
 class SamrPipeCache;
 
 // Another computer's own accounts (its SAM) over SMB with SAMR, with the user's own Kerberos
@@ -26,6 +28,9 @@ public:
     std::unique_ptr<directory::Object> bind(std::string_view path) override;
 
 private:
+    std::unique_ptr<directory::Object> bindOn(const std::shared_ptr<SamrPipe>& pipe,
+                                              const directory::ObjectPath& parsed, std::string_view path);
+
     SamrPipeCache& m_cache;
 };
 

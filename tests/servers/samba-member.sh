@@ -12,6 +12,7 @@
 #   samba-member.sh start STATE     restore the pristine copy, start the DC and the member
 #   samba-member.sh stop STATE      stop both (SIGTERM, then SIGKILL)
 #   samba-member.sh pause|resume STATE   SIGSTOP / SIGCONT to every process of the member
+#   samba-member.sh restart STATE   stop the member and start it again on the same data
 #   samba-member.sh exec STATE CMD...    run CMD as the member sees the world (pdbedit -v, ...)
 #   samba-member.sh env STATE       the variables a client needs, as shell assignments
 #
@@ -251,6 +252,10 @@ start)
 stop)
     stop_member
     stop_dc
+    ;;
+restart)
+    stop_member
+    start_member
     ;;
 pause | resume)
     signal=STOP

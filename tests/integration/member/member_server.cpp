@@ -79,6 +79,10 @@ void MemberServer::pause() const {
     runCommand(m_script + " pause " + m_state);
 }
 
+void MemberServer::restart() const {
+    runCommand(m_script + " restart " + m_state);
+}
+
 void MemberServer::resume() const {
     runCommand(m_script + " resume " + m_state);
 }

@@ -21,6 +21,7 @@ public:
     // An SMB logon to the member with a password and no Kerberos: what smbclient reported.
     std::string logon(const std::string& name, const std::string& password) const;
     void pause() const;
+    void restart() const;
     void resume() const;
 
 private:

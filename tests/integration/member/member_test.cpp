@@ -222,6 +222,10 @@ TEST_F(MemberTest, AStoppedMemberHoldsNoLookupLongAndIsUsedAgainOnceBack) {
     }
     member.resume();
     EXPECT_EQ(adsi.Descriptioner("stopped"), "停止中 無効");
+
+    // A member that restarted drops the open pipe: the next lookup opens another at once.
+    member.restart();
+    EXPECT_EQ(adsi.Descriptioner("stopped"), "停止中 無効");
 }
 
 } // namespace
