@@ -227,8 +227,15 @@ prepare() {
     add_domain_users
     in_member net sam createlocalgroup Operators > /dev/null
     in_member net sam addmem "$MEMBER\\Operators" "$MEMBER\\shared" > /dev/null
-    # The join usually grants this already; make sure of it.
-    in_member net sam listmem 'BUILTIN\Administrators' | grep -qi 'QUILL\\Domain Admins' ||
+    # The join usually grants this already; make sure of it. winbindd makes the builtin alias a
+    # moment after it answers, and not at all on some starts: wait for it, then make it.
+    local i
+    for i in $(seq 40); do
+        in_member net sam listmem 'BUILTIN\Administrators' > "$state/admins" 2> /dev/null && break
+        [[ $i == 20 ]] && { in_member net sam createbuiltingroup Administrators > /dev/null 2>&1 || true; }
+        sleep 0.25
+    done
+    grep -qi 'QUILL\\Domain Admins' "$state/admins" ||
         in_member net sam addmem 'BUILTIN\Administrators' 'QUILL\Domain Admins' > /dev/null
     stop_member
     stop_dc
