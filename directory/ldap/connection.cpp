@@ -1,9 +1,12 @@
 #include "connection.h"
 
+#include <arpa/nameser.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <openldap.h>
 #include <poll.h>
+#include <resolv.h>
 #include <sasl/sasl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -12,6 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "ad_values.h"
@@ -93,6 +98,59 @@ private:
     int m_msgid;
 };
 
+// The C library waits 5 s per try for a silent name server, and the Kerberos bind looks the
+// controller's name up on this thread (host-name canonicalisation), beyond any limit of libldap's.
+// While a session opens, each try of this thread's resolver is kept short: a name server that
+// stopped (often the controller itself) then costs about 3 s at most, not 10.
+class ShortResolverWaits {
+public:
+    ShortResolverWaits() {
+        if (!(_res.options & RES_INIT) && res_init() != 0)
+            return;
+        m_active = true;
+        m_retrans = _res.retrans;
+        m_retry = _res.retry;
+        _res.retrans = std::min(_res.retrans, 1);
+        _res.retry = std::min(_res.retry, 2);
+    }
+    ~ShortResolverWaits() {
+        if (m_active) {
+            _res.retrans = m_retrans;
+            _res.retry = m_retry;
+        }
+    }
+    ShortResolverWaits(const ShortResolverWaits&) = delete;
+    ShortResolverWaits& operator=(const ShortResolverWaits&) = delete;
+
+private:
+    bool m_active = false;
+    int m_retrans = 0;
+    int m_retry = 0;
+};
+
+// A layer under the SASL seal that counts the bytes written to the socket, so a write whose
+// answer was lost can tell whether any of it left.
+int countSetup(Sockbuf_IO_Desc* sbiod, void* counter) {
+    sbiod->sbiod_pvt = counter;
+    return 0;
+}
+int countRemove(Sockbuf_IO_Desc*) {
+    return 0;
+}
+int countCtrl(Sockbuf_IO_Desc* sbiod, int option, void* argument) {
+    return LBER_SBIOD_CTRL_NEXT(sbiod, option, argument);
+}
+ber_slen_t countRead(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    return LBER_SBIOD_READ_NEXT(sbiod, buffer, length);
+}
+ber_slen_t countWrite(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    const ber_slen_t written = LBER_SBIOD_WRITE_NEXT(sbiod, buffer, length);
+    if (written > 0)
+        *static_cast<std::uint64_t*>(sbiod->sbiod_pvt) += static_cast<std::uint64_t>(written);
+    return written;
+}
+Sockbuf_IO countingIo{countSetup, countRemove, countCtrl, countRead, countWrite, nullptr};
+
 } // namespace
 
 Modification::~Modification() {
@@ -104,7 +162,7 @@ Modification::~Modification() {
 Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<AttemptCounts> counts)
     : m_host(std::move(host)), m_timeouts(timeouts), m_counts(std::move(counts)) {
     try {
-        open(m_timeouts.connect, false);
+        open(m_timeouts.connect);
     } catch (const LdapFailure& failure) {
         if (isConnectionTrouble(failure.resultCode()))
             noteFailure(false);
@@ -113,28 +171,71 @@ Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<Atte
     readDomain();
 }
 
-int Connection::connectSocket(milliseconds limit, bool shortLimit) {
-    const bool ipv6 = m_host.find(':') != m_host.rfind(':');
-    const auto colon = ipv6 ? std::string::npos : m_host.find(':');
-    const std::string name = m_host.substr(0, colon);
-    const std::string port = colon == std::string::npos ? "389" : m_host.substr(colon + 1);
-    if (!shortLimit || m_addresses.empty()) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
-            m_addresses.clear();
-            for (const addrinfo* at = found; at; at = at->ai_next) {
-                Address address;
-                address.family = at->ai_family;
-                address.protocol = at->ai_protocol;
-                address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
-                std::memcpy(&address.address, at->ai_addr, address.length);
-                m_addresses.push_back(address);
-            }
-            freeaddrinfo(found);
+namespace {
+
+struct KnownAddress {
+    int family = 0;
+    int protocol = 0;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// Every controller's addresses as first found, by "name\nport".
+std::mutex addressBookMutex;
+std::map<std::string, std::vector<KnownAddress>>& addressBook() {
+    static std::map<std::string, std::vector<KnownAddress>> book;
+    return book;
+}
+
+// name and port of host ("name", "name:port", an address or "[v6]"-less IPv6 address).
+std::pair<std::string, std::string> nameAndPort(const std::string& host) {
+    const bool ipv6 = host.find(':') != host.rfind(':');
+    const auto colon = ipv6 ? std::string::npos : host.find(':');
+    return {host.substr(0, colon), colon == std::string::npos ? "389" : host.substr(colon + 1)};
+}
+
+std::vector<KnownAddress> lookUp(const std::string& host) {
+    const auto [name, port] = nameAndPort(host);
+    const std::string key = name + '\n' + port;
+    {
+        const std::lock_guard lock(addressBookMutex);
+        if (const auto found = addressBook().find(key); found != addressBook().end())
+            return found->second;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    std::vector<KnownAddress> addresses;
+    if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
+        for (const addrinfo* at = found; at; at = at->ai_next) {
+            KnownAddress address;
+            address.family = at->ai_family;
+            address.protocol = at->ai_protocol;
+            address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
+            std::memcpy(&address.address, at->ai_addr, address.length);
+            addresses.push_back(address);
         }
+        freeaddrinfo(found);
+    }
+    if (!addresses.empty()) {
+        const std::lock_guard lock(addressBookMutex);
+        addressBook().emplace(key, addresses);
+    }
+    return addresses;
+}
+
+} // namespace
+
+void Connection::rememberAddresses(const std::string& host) {
+    const ShortResolverWaits shortWaits;
+    lookUp(host);
+}
+
+int Connection::connectSocket(milliseconds limit) {
+    if (m_addresses.empty()) {
+        for (const KnownAddress& known : lookUp(m_host))
+            m_addresses.push_back({known.family, known.protocol, known.address, known.length});
         if (m_addresses.empty())
             throw LdapFailure(LDAP_SERVER_DOWN, m_host, "");
     }
@@ -164,13 +265,14 @@ int Connection::connectSocket(milliseconds limit, bool shortLimit) {
     throw LdapFailure(timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, m_host, "");
 }
 
-void Connection::open(milliseconds limit, bool shortLimit) {
+void Connection::open(milliseconds limit) {
     const directory::SigpipeGuard quiet;
+    const ShortResolverWaits shortWaits;
     const std::string& context = m_host;
     const bool ipv6 = m_host.find(':') != m_host.rfind(':');
     // The URL names the host as given: with NOCANON it makes the service principal ldap/<host>.
     const std::string uri = "ldap://" + (ipv6 ? "[" + m_host + "]" : m_host);
-    const int fd = connectSocket(limit, shortLimit);
+    const int fd = connectSocket(limit);
     LDAP* raw = nullptr;
     int rc = ldap_init_fd(fd, LDAP_PROTO_TCP, uri.c_str(), &raw);
     if (rc != LDAP_SUCCESS) {
@@ -189,6 +291,21 @@ void Connection::open(milliseconds limit, bool shortLimit) {
         ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON) != LDAP_OPT_SUCCESS ||
         ldap_set_option(raw, LDAP_OPT_X_SASL_SECPROPS, secprops) != LDAP_OPT_SUCCESS)
         throw LdapFailure(LDAP_PARAM_ERROR, context, "");
+    Sockbuf* socketBuffer = nullptr;
+    if (ldap_get_option(raw, LDAP_OPT_SOCKBUF, &socketBuffer) != LDAP_OPT_SUCCESS || !socketBuffer ||
+        ber_sockbuf_add_io(socketBuffer, &countingIo, LBER_SBIOD_LEVEL_TRANSPORT, &m_written) != 0)
+        throw LdapFailure(LDAP_LOCAL_ERROR, context, "");
+
+    // The kernel of a stopped controller still accepts connections. Ask it something that needs
+    // no bind first: a silent one then costs this limit alone, never the name look-ups of the
+    // Kerberos bind, which run before its first round trip and outside every limit of libldap's.
+    char* noAttributes[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
+    int probe = -1;
+    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", noAttributes, 0, nullptr, nullptr, nullptr,
+                         1, &probe);
+    if (rc != LDAP_SUCCESS)
+        throw LdapFailure(rc, context, diagnostic(raw));
+    next(raw, probe, LDAP_MSG_ALL, limit);
 
     // The asynchronous form, so the time-out holds for every round trip of the bind.
     // mechanism stays set between the steps: libldap reads it to tell a new bind from the next step.
@@ -218,7 +335,7 @@ LdapHandle Connection::handle(bool& fresh) {
     fresh = !m_ld;
     if (!m_ld) {
         const bool shortLimit = failedRecently();
-        open(shortLimit ? std::min(m_timeouts.retry, m_timeouts.connect) : m_timeouts.connect, shortLimit);
+        open(shortLimit ? std::min(m_timeouts.retry, m_timeouts.connect) : m_timeouts.connect);
     }
     return m_ld;
 }
@@ -235,6 +352,19 @@ void Connection::drop(const LdapHandle& ld) noexcept {
     }
     if (m_ld == ld)
         m_ld.reset();
+}
+
+bool Connection::answers() {
+    if (failedRecently())
+        return false;
+    try {
+        withReconnect([](LDAP*, milliseconds) {});
+        return true;
+    } catch (const LdapFailure& failure) {
+        if (!isConnectionTrouble(failure.resultCode()))
+            throw;
+        return false;
+    }
 }
 
 bool Connection::failedRecently() const {
@@ -412,33 +542,25 @@ void Connection::modify(const std::string& dn, const std::vector<Modification>& 
     }
     list.push_back(nullptr);
 
-    for (int sent = 0;; ++sent) {
-        if (sendModify(dn, list.data()) == LDAP_SUCCESS) {
-            Held held = Held::Yes;
-            try {
-                held = holds(true);
-            } catch (const LdapFailure& failure) {
-                if (!isConnectionTrouble(failure.resultCode()))
-                    throw;
-                // Nothing more to learn now: the server's own answer stands.
-            }
-            if (held != Held::Yes)
-                throw directory::Error(directory::codes::kFail,
-                                       "ドメインコントローラーは変更を受け付けましたが、反映されていません。");
-            return;
+    if (sendModify(dn, list.data()) == LDAP_SUCCESS) {
+        Held held = Held::Yes;
+        try {
+            held = holds(true);
+        } catch (const LdapFailure& failure) {
+            if (!isConnectionTrouble(failure.resultCode()))
+                throw;
+            // Nothing more to learn now: the server's own answer stands.
         }
-        switch (settle(holds)) {
-        case Held::Yes:
-            return;
-        case Held::Conflict:
+        if (held != Held::Yes)
             throw directory::Error(directory::codes::kFail,
-                                   "他の操作で変更されたため、変更できませんでした。もう一度やり直してください。");
-        case Held::No:
-            if (sent > 0)
-                throw directory::Error(directory::codes::kFail, "変更はドメインコントローラーに反映されませんでした。");
-            break; // the request never took effect: send it once more
-        }
+                                   "ドメインコントローラーは変更を受け付けましたが、反映されていません。");
+        return;
     }
+    // Some of the request left and its answer did not come: the server may have applied it, or
+    // may still do so. Sending it again could fail on the change itself or undo someone else's,
+    // so only what the server now holds decides.
+    if (settle(holds) != Held::Yes)
+        throw directory::Error(directory::codes::kTimeout, unconfirmed());
 }
 
 int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
@@ -453,12 +575,17 @@ int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
             throw;
         }
         int msgid = -1;
+        const std::uint64_t writtenBefore = m_written;
         const int rc = ldap_modify_ext(ld.get(), dn.c_str(), mods, nullptr, nullptr, &msgid);
         if (rc != LDAP_SUCCESS) {
             if (!isConnectionTrouble(rc))
                 throw LdapFailure(rc, m_host, diagnostic(ld.get()));
             drop(ld);
-            // The request did not leave, so a session that had dropped unnoticed is reopened once.
+            if (m_written != writtenBefore) {
+                noteFailure(false);
+                return rc; // part of it may have reached the server
+            }
+            // None of it left, so a session that had dropped unnoticed is reopened once.
             if (fresh || attempt > 0) {
                 noteFailure(false);
                 throw LdapFailure(rc, m_host, "");
@@ -479,6 +606,10 @@ int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
     }
 }
 
+std::string Connection::unconfirmed() const {
+    return "ドメインコントローラー " + m_host + " の応答が途絶えたため、変更が反映されたか確認できません。";
+}
+
 Held Connection::settle(const HoldsCheck& holds) {
     const auto deadline = Clock::now() + m_timeouts.write;
     for (;;) {
@@ -490,9 +621,7 @@ Held Connection::settle(const HoldsCheck& holds) {
         }
         const auto now = Clock::now();
         if (now >= deadline)
-            throw directory::Error(directory::codes::kTimeout,
-                                   "ドメインコントローラー " + m_host +
-                                       " の応答が途絶えたため、変更が反映されたか確認できません。");
+            throw directory::Error(directory::codes::kTimeout, unconfirmed());
         std::this_thread::sleep_for(std::min<Clock::duration>(m_timeouts.retry, deadline - now));
     }
 }
@@ -526,9 +655,12 @@ void Connection::readDomain() {
         m_domain.netbiosName = crossRef->first("nETBIOSName").value_or("");
         m_domain.dnsDomain = crossRef->first("dnsRoot").value_or("");
     }
-    const auto head = findOne(m_domain.defaultNamingContext, LDAP_SCOPE_BASE, "(objectClass=*)", {"objectSid"});
-    if (head)
+    const auto head =
+        findOne(m_domain.defaultNamingContext, LDAP_SCOPE_BASE, "(objectClass=*)", {"objectSid", "fSMORoleOwner"});
+    if (head) {
         m_domain.sid = head->first("objectSid").value_or("");
+        m_domain.roleOwner = head->first("fSMORoleOwner").value_or("");
+    }
     if (m_domain.netbiosName.empty() || m_domain.sid.empty())
         throw directory::Error(directory::codes::kNotFound,
                                m_host + " からドメインの NetBIOS 名または SID を取得できません。");

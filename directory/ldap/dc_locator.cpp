@@ -49,10 +49,17 @@ struct Target {
 } // namespace
 
 std::vector<std::string> DcLocator::domainControllers(const std::string& dnsDomain) {
+    return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.dc._msdcs." + dnsDomain);
+}
+
+std::vector<std::string> DcLocator::pdcEmulators(const std::string& dnsDomain) {
+    return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.pdc._msdcs." + dnsDomain);
+}
+
+std::vector<std::string> DcLocator::services(const std::string& name) {
     Resolver resolver;
-    if (!resolver.ok() || dnsDomain.empty())
+    if (!resolver.ok())
         return {};
-    const std::string name = "_ldap._tcp.dc._msdcs." + dnsDomain;
     std::vector<unsigned char> answer(8192);
     const int length =
         res_nquery(resolver.state(), name.c_str(), ns_c_in, ns_t_srv, answer.data(), static_cast<int>(answer.size()));
