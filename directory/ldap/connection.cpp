@@ -1,12 +1,9 @@
 #include "connection.h"
 
-#include <arpa/nameser.h>
 #include <fcntl.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <openldap.h>
 #include <poll.h>
-#include <resolv.h>
 #include <sasl/sasl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -20,6 +17,7 @@
 #include <thread>
 
 #include "ad_values.h"
+#include "dc_locator.h"
 #include "directory/error.h"
 #include "directory/secret.h"
 #include "ldap_failure.h"
@@ -96,36 +94,6 @@ public:
 private:
     LDAP* m_ld;
     int m_msgid;
-};
-
-// The C library waits 5 s per try for a silent name server, and the Kerberos bind looks the
-// controller's name up on this thread (host-name canonicalisation), beyond any limit of libldap's.
-// While a session opens, each try of this thread's resolver is kept short: a name server that
-// stopped (often the controller itself) then costs about 3 s at most, not 10.
-class ShortResolverWaits {
-public:
-    ShortResolverWaits() {
-        if (!(_res.options & RES_INIT) && res_init() != 0)
-            return;
-        m_active = true;
-        m_retrans = _res.retrans;
-        m_retry = _res.retry;
-        _res.retrans = std::min(_res.retrans, 1);
-        _res.retry = std::min(_res.retry, 2);
-    }
-    ~ShortResolverWaits() {
-        if (m_active) {
-            _res.retrans = m_retrans;
-            _res.retry = m_retry;
-        }
-    }
-    ShortResolverWaits(const ShortResolverWaits&) = delete;
-    ShortResolverWaits& operator=(const ShortResolverWaits&) = delete;
-
-private:
-    bool m_active = false;
-    int m_retrans = 0;
-    int m_retry = 0;
 };
 
 // A layer under the SASL seal that counts the bytes written to the socket, so a write whose

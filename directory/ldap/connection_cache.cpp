@@ -234,6 +234,8 @@ std::shared_ptr<Connection> ConnectionCache::resolve(const std::string& name, co
         if (auto connection = byNetbiosName(name, ticket))
             return connection;
     } catch (const directory::Error& error) {
+        if (error.number() == directory::codes::kTimeout)
+            throw; // waited once already; the search list would only wait again
         failure = error;
     }
     // The Kerberos service name needs the full host name, so complete it from the search list.

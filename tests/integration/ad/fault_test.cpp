@@ -158,11 +158,12 @@ TEST_F(FaultTest, TypingANameWhileTheControllerThatIsAlsoTheNameServerIsStoppedN
         computer.systems = {{"quill.test", "VM"}};
         fakes::FixedClock clock;
         app::Form form;
-        app::LockOpener window(form, app::Environment{own, computer, op, clock}, "jdoe");
+        const std::string commandLine = "jdoe";
+        app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
         ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load));
         ASSERT_TRUE(window.textEdited("trgSrv", target));
-        ASSERT_TRUE(window.textEdited("account_Combo", "jdoe"));
-        ASSERT_EQ(form.text("DisplayCondition"), "テスト 利用者 有効");
+        ASSERT_TRUE(window.textEdited("account_Combo", "stopped")); // a first good lookup there
+        ASSERT_EQ(form.text("DisplayCondition"), "停止中 無効");
 
         const auto before = cache.counts();
         dc.pause();
@@ -218,6 +219,8 @@ struct WriteFlow {
     std::function<std::function<void()>(directory::Service&)> stage;
     // Whether the server holds the change.
     std::function<bool(const SambaDc&)> held;
+    // Whether reading the entry back can show the change once its answer was lost.
+    bool confirmable = true;
 };
 
 constexpr const char* kAccount = "crashy";
@@ -254,6 +257,11 @@ std::function<void()> committingFresh(std::shared_ptr<directory::User> bound) {
     return committing(bound);
 }
 
+std::string& passwordHashBefore() {
+    static std::string hash;
+    return hash;
+}
+
 const std::int64_t kSomeDay = ldapdir::accountExpiresAfter({2035, 6, 30});
 
 const std::vector<WriteFlow>& flows() {
@@ -275,6 +283,21 @@ const std::vector<WriteFlow>& flows() {
              return committingFresh(bound);
          },
          [](const SambaDc& dc) { return dc.number(kAccount, "pwdLastSet") == 0; }},
+        // pwdLastSet is 0 already, so reading it back cannot show the reset: never "not applied".
+        {"reset when already due", true,
+         [](directory::ADSIControl&, const SambaDc& dc) {
+             passwordHashBefore() = dc.first(kAccount, "unicodePwd").value_or("");
+         },
+         [](directory::Service& s) {
+             auto bound = user(s);
+             bound->put("PasswordExpired", Value::int16(1));
+             bound->setInfo();
+             bound->setPassword(Secret("Cr-" + std::to_string(std::random_device{}()) + "-x9"));
+             bound->put("PasswordExpired", Value::int16(1));
+             return committingFresh(bound);
+         },
+         [](const SambaDc& dc) { return dc.first(kAccount, "unicodePwd").value_or("") != passwordHashBefore(); },
+         false},
         {"enable until a date", true,
          [](directory::ADSIControl& adsi, const SambaDc&) { ASSERT_TRUE(adsi.AccountDisabled(kAccount, false)); },
          [](directory::Service& s) {
@@ -425,6 +448,10 @@ TEST_P(MidWrite, WhatIsReportedIsWhatTheServerHolds) {
         std::this_thread::sleep_until(started + write + 300ms);
         firewall.clear();
         reported = pending.get();
+        if (!flow.confirmable) {
+            EXPECT_NE(reported.description.find("確認できません"), std::string::npos) << reported.description;
+            return;
+        }
         EXPECT_TRUE(reported.success) << reported.description;
         break;
     }
@@ -446,6 +473,8 @@ TEST_P(MidWrite, WhatIsReportedIsWhatTheServerHolds) {
         dc.kill();
         dc.restart();
         reported = pending.get();
+        if (reported.description.find("確認できません") != std::string::npos)
+            return; // the request had left: what became of it is not known, and not guessed
         break;
     }
     case Fault::Hung: {
