@@ -269,8 +269,8 @@ void Connection::open(milliseconds limit) {
     // Kerberos bind, which run before its first round trip and outside every limit of libldap's.
     char* noAttributes[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
     int probe = -1;
-    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", noAttributes, 0, nullptr, nullptr, nullptr,
-                         1, &probe);
+    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", noAttributes, 0, nullptr, nullptr, nullptr, 1,
+                         &probe);
     if (rc != LDAP_SUCCESS)
         throw LdapFailure(rc, context, diagnostic(raw));
     next(raw, probe, LDAP_MSG_ALL, limit);

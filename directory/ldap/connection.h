@@ -22,7 +22,8 @@ struct DomainInfo {
     std::string dnsDomain;                  // quill.test
     std::string netbiosName;                // QUILL
     std::string sid;                        // the domain's binary SID
-    std::string roleOwner; // fSMORoleOwner of the domain head: the PDC emulator's NTDS settings DN
+    // fSMORoleOwner of the domain head: the NTDS settings of the PDC emulator.
+    std::string roleOwner;
 };
 
 // One change of a modify request. Sensitive values (passwords) are zeroed when it is destroyed.

@@ -69,7 +69,8 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     if (pdc && wanted != Wanted::Group)
         lockedAtPdc = std::async(std::launch::async, [pdc, base, filter] {
             try {
-                const auto there = pdc->findOne(base, LDAP_SCOPE_SUBTREE, filter, {"msDS-User-Account-Control-Computed"});
+                const auto there =
+                    pdc->findOne(base, LDAP_SCOPE_SUBTREE, filter, {"msDS-User-Account-Control-Computed"});
                 const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
                 const auto bits = text ? parseAccountControl(*text) : std::nullopt;
                 return bits && (*bits & kLockout) != 0;

@@ -156,7 +156,8 @@ void LdapUser::setInfo() {
         std::vector<Modification> unlock;
         unlock.emplace_back(LDAP_MOD_REPLACE, "lockoutTime", std::vector<std::string>{"0"});
         connection().modify(distinguishedName(), unlock, [&](bool) {
-            const auto now = connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"lockoutTime"});
+            const auto now =
+                connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"lockoutTime"});
             if (!now)
                 throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
             return now->first("lockoutTime").value_or("0") == "0" ? Held::Yes : Held::No;

@@ -121,35 +121,24 @@ TEST_F(FaultTest, TypingANameWhileTheControllerIsOutWaitsOnceAndTheFirstLookupAf
     }
 }
 
-// A client set up as most are: the controller is its name server, with the C library's own waits
-// (5 s a try, two tries), and Kerberos canonicalises host names through it.
-class RealClientResolver {
-public:
-    explicit RealClientResolver(const SambaDc& dc) : m_krb5(dc.state() + "/krb5.client.conf") {
-        const std::string resolv = dc.state() + "/resolv.client.conf";
-        std::ofstream(resolv) << "search quill.test\nnameserver " << dcAddress() << "\n";
-        std::ofstream(m_krb5) << "[libdefaults]\n\tdefault_realm = QUILL.TEST\n[realms]\nQUILL.TEST = {\n\tkdc = "
-                              << dcAddress() << "\n}\n";
-        std::string out;
-        if (runCommand("mount --bind '" + resolv + "' /etc/resolv.conf", &out) != 0)
-            throw std::runtime_error(out);
-        m_previous = std::getenv("KRB5_CONFIG");
-        setenv("KRB5_CONFIG", m_krb5.c_str(), 1);
+// A client as most are: the controller is its name server with the C library's own waits (5 s a
+// try, two tries), and Kerberos canonicalises host names through it.
+struct RealClient {
+    explicit RealClient(const std::string& dir) : krb5(std::getenv("KRB5_CONFIG")) {
+        std::ofstream(dir + "/resolv.client") << "search quill.test\nnameserver " << dcAddress() << "\n";
+        std::ofstream(dir + "/krb5.client") << "[libdefaults]\ndefault_realm = QUILL.TEST\n"; // KDC by DNS
+        runCommand("mount --bind '" + dir + "/resolv.client' /etc/resolv.conf");
+        setenv("KRB5_CONFIG", (dir + "/krb5.client").c_str(), 1);
     }
-    ~RealClientResolver() {
+    ~RealClient() {
         runCommand("umount /etc/resolv.conf");
-        setenv("KRB5_CONFIG", m_previous.c_str(), 1);
+        setenv("KRB5_CONFIG", krb5.c_str(), 1);
     }
-    RealClientResolver(const RealClientResolver&) = delete;
-    RealClientResolver& operator=(const RealClientResolver&) = delete;
-
-private:
-    std::string m_krb5;
-    std::string m_previous;
+    std::string krb5;
 };
 
 TEST_F(FaultTest, TypingANameWhileTheControllerThatIsAlsoTheNameServerIsStoppedNeverFreezesTheWindow) {
-    const RealClientResolver client(dc);
+    const RealClient client(dc.state());
     for (const std::string target : {"QUILL", "quill.test", "dc1.quill.test"}) {
         SCOPED_TRACE(target);
         ldapdir::ConnectionCache cache; // the program's own limits
@@ -160,33 +149,26 @@ TEST_F(FaultTest, TypingANameWhileTheControllerThatIsAlsoTheNameServerIsStoppedN
         app::Form form;
         const std::string commandLine = "jdoe";
         app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
-        ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load));
-        ASSERT_TRUE(window.textEdited("trgSrv", target));
+        ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load) && window.textEdited("trgSrv", target));
         ASSERT_TRUE(window.textEdited("account_Combo", "stopped")); // a first good lookup there
         ASSERT_EQ(form.text("DisplayCondition"), "停止中 無効");
-
         const auto before = cache.counts();
         dc.pause();
-        std::chrono::duration<double> worst{0};
-        const auto started = std::chrono::steady_clock::now();
-        std::string typed;
-        for (const char c : std::string("crashy")) {
-            typed += c;
-            const auto keyStarted = std::chrono::steady_clock::now();
-            EXPECT_TRUE(window.textEdited("account_Combo", typed));
-            worst = std::max<std::chrono::duration<double>>(worst, std::chrono::steady_clock::now() - keyStarted);
+        std::chrono::duration<double> worst{0}, all{0};
+        for (std::size_t typed = 1; typed <= 6; ++typed) {
+            const auto started = std::chrono::steady_clock::now();
+            EXPECT_TRUE(window.textEdited("account_Combo", std::string("crashy").substr(0, typed)));
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+            worst = std::max(worst, took);
+            all += took;
         }
-        const std::chrono::duration<double> all = std::chrono::steady_clock::now() - started;
         dc.resume();
-        const auto during = cache.counts();
-        EXPECT_EQ(during.failed - before.failed, 1) << "one full wait";
-        EXPECT_EQ(during.failedShort - before.failedShort, 5) << "the others only the short chance";
-        // Loose, for a loaded machine: 5 s and five times 0.5 s is what it takes.
+        EXPECT_EQ(cache.counts().failed - before.failed, 1) << "one full wait";
+        EXPECT_EQ(cache.counts().failedShort - before.failedShort, 5) << "the others only the short chance";
         EXPECT_LT(worst.count(), 6.5) << "no wait much past the 5 s limit";
-        EXPECT_LT(all.count(), 12.0);
-        std::cout << "[ measured ] " << target << ": longest key " << worst.count() << " s, six keys " << all.count()
+        EXPECT_LT(all.count(), 12.0) << "loose, for a loaded machine: it takes 5 s and five times 0.5 s";
+        std::cout << "[ measured ] " << target << ": longest key " << worst.count() << " s, all " << all.count()
                   << " s\n";
-        EXPECT_EQ(op.busyDepth, 0);
     }
 }
 
@@ -257,10 +239,7 @@ std::function<void()> committingFresh(std::shared_ptr<directory::User> bound) {
     return committing(bound);
 }
 
-std::string& passwordHashBefore() {
-    static std::string hash;
-    return hash;
-}
+std::string passwordHashBefore;
 
 const std::int64_t kSomeDay = ldapdir::accountExpiresAfter({2035, 6, 30});
 
@@ -285,9 +264,7 @@ const std::vector<WriteFlow>& flows() {
          [](const SambaDc& dc) { return dc.number(kAccount, "pwdLastSet") == 0; }},
         // pwdLastSet is 0 already, so reading it back cannot show the reset: never "not applied".
         {"reset when already due", true,
-         [](directory::ADSIControl&, const SambaDc& dc) {
-             passwordHashBefore() = dc.first(kAccount, "unicodePwd").value_or("");
-         },
+         [](directory::ADSIControl&, const SambaDc& dc) { passwordHashBefore = *dc.first(kAccount, "unicodePwd"); },
          [](directory::Service& s) {
              auto bound = user(s);
              bound->put("PasswordExpired", Value::int16(1));
@@ -296,8 +273,7 @@ const std::vector<WriteFlow>& flows() {
              bound->put("PasswordExpired", Value::int16(1));
              return committingFresh(bound);
          },
-         [](const SambaDc& dc) { return dc.first(kAccount, "unicodePwd").value_or("") != passwordHashBefore(); },
-         false},
+         [](const SambaDc& dc) { return dc.first(kAccount, "unicodePwd") != passwordHashBefore; }, false},
         {"enable until a date", true,
          [](directory::ADSIControl& adsi, const SambaDc&) { ASSERT_TRUE(adsi.AccountDisabled(kAccount, false)); },
          [](directory::Service& s) {
