@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -342,7 +343,7 @@ bool Connection::failedRecently() const {
 void Connection::noteFailure(bool shortLimit) {
     m_failedAt = Clock::now();
     if (m_counts)
-        ++(shortLimit ? m_counts->failedShort : m_counts->failed);
+        std::atomic_ref(shortLimit ? m_counts->failedShort : m_counts->failed).fetch_add(1); // two threads may count
 }
 
 template <class Op> void Connection::withReconnect(Op&& op, const bool* mayRetry) {
@@ -487,6 +488,70 @@ std::optional<Entry> Connection::findOne(const std::string& base, int scope, con
             found = entry;
     });
     return found;
+}
+
+Connection::Pending Connection::send(const std::string& base, int scope, const std::string& filter,
+                                     const std::vector<std::string>& attributes) {
+    const directory::SigpipeGuard quiet;
+    const bool shortLimit = failedRecently();
+    bool fresh = true;
+    LdapHandle ld;
+    try {
+        ld = handle(fresh);
+        std::vector<char*> names;
+        for (const auto& name : attributes)
+            names.push_back(const_cast<char*>(name.c_str()));
+        names.push_back(nullptr);
+        int msgid = -1;
+        const int rc = ldap_search_ext(ld.get(), base.c_str(), scope, filter.c_str(), names.data(), 0, nullptr, nullptr,
+                                       nullptr, LDAP_NO_LIMIT, &msgid);
+        if (rc != LDAP_SUCCESS)
+            throw LdapFailure(rc, m_host, diagnostic(ld.get()));
+        return Pending(*this, ld, msgid);
+    } catch (const LdapFailure& failure) {
+        if (isConnectionTrouble(failure.resultCode())) {
+            drop(ld);
+            noteFailure(shortLimit);
+        }
+        throw;
+    }
+}
+
+Connection::Pending::~Pending() {
+    if (m_msgid >= 0)
+        ldap_abandon_ext(m_ld.get(), m_msgid, nullptr, nullptr);
+}
+
+std::optional<Entry> Connection::Pending::first() {
+    const bool shortLimit = m_connection.failedRecently();
+    const auto limit = shortLimit ? std::min(m_connection.m_timeouts.retry, m_connection.m_timeouts.read)
+                                  : m_connection.m_timeouts.read;
+    std::optional<Entry> found;
+    try {
+        for (;;) {
+            const MessagePtr message = m_connection.next(m_ld.get(), m_msgid, LDAP_MSG_ONE, limit);
+            const int type = ldap_msgtype(message.get());
+            if (type == LDAP_RES_SEARCH_ENTRY && !found)
+                found.emplace(m_ld.get(), message.get());
+            if (type != LDAP_RES_SEARCH_RESULT)
+                continue;
+            m_msgid = -1;
+            int code = LDAP_OTHER;
+            if (ldap_parse_result(m_ld.get(), message.get(), &code, nullptr, nullptr, nullptr, nullptr, 0) !=
+                    LDAP_SUCCESS ||
+                code != LDAP_SUCCESS)
+                throw LdapFailure(code, m_connection.m_host, "");
+            m_connection.m_failedAt.reset();
+            return found;
+        }
+    } catch (const LdapFailure& failure) {
+        m_msgid = -1; // answered, or abandoned on the way out
+        if (isConnectionTrouble(failure.resultCode())) {
+            m_connection.drop(m_ld);
+            m_connection.noteFailure(shortLimit);
+        }
+        throw;
+    }
 }
 
 void Connection::modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entry.h"
@@ -102,6 +103,29 @@ public:
     // The first entry a search finds, if any.
     std::optional<Entry> findOne(const std::string& base, int scope, const std::string& filter,
                                  const std::vector<std::string>& attributes);
+
+    // A search sent at once and read later, so that two controllers work on one lookup at the same
+    // time. Unread, it is abandoned. Connection trouble counts as a failure of the controller.
+    class Pending {
+    public:
+        Pending(Connection& connection, LdapHandle ld, int msgid)
+            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid) {}
+        Pending(Pending&& other) noexcept
+            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)) {
+        }
+        ~Pending();
+        Pending(const Pending&) = delete;
+        Pending& operator=(const Pending&) = delete;
+        // The first entry found, within the read limit.
+        std::optional<Entry> first();
+
+    private:
+        Connection& m_connection;
+        LdapHandle m_ld;
+        int m_msgid;
+    };
+    Pending send(const std::string& base, int scope, const std::string& filter,
+                 const std::vector<std::string>& attributes);
     // One modify request with all changes, applied by the server atomically, and never replayed
     // on a guess: it is sent again only when none of it reached the socket. When its answer is
     // lost (the connection broke, or no answer within the write limit) holds reads the entry back

@@ -115,12 +115,18 @@ std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host,
 const std::vector<std::string>& ConnectionCache::controllers(const Connection& inUse) {
     const std::string domain = lower(inUse.domain().dnsDomain);
     auto found = m_controllers.find(domain);
-    if (found == m_controllers.end() || found->second.empty()) {
-        auto hosts = DcLocator::domainControllers(domain);
+    if (found == m_controllers.end()) {
+        // Asked once: while the window lives, a name server that stopped later costs nothing here.
+        std::vector<std::string> hosts;
+        try {
+            hosts = DcLocator::domainControllers(domain);
+        } catch (const directory::Error&) {
+            // No list: the controller in use is all there is.
+        }
         // Their addresses too, now: the name server may be the controller that stops.
         for (const auto& host : hosts)
             Connection::rememberAddresses(host);
-        found = m_controllers.insert_or_assign(domain, std::move(hosts)).first;
+        found = m_controllers.emplace(domain, std::move(hosts)).first;
     }
     return found->second;
 }
@@ -153,9 +159,13 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
             }
         }
         if (host.empty()) {
-            const auto hosts = DcLocator::pdcEmulators(domain);
-            if (!hosts.empty())
-                host = lower(hosts.front());
+            try {
+                const auto hosts = DcLocator::pdcEmulators(domain);
+                if (!hosts.empty())
+                    host = lower(hosts.front());
+            } catch (const directory::Error&) {
+                // No name server: the controller in use answers alone.
+            }
         }
         if (!host.empty())
             Connection::rememberAddresses(host);

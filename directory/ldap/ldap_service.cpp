@@ -3,7 +3,7 @@
 #include <ldap.h>
 #include <strings.h>
 
-#include <future>
+#include <optional>
 
 #include "ad_values.h"
 #include "bound_entry.h"
@@ -63,27 +63,36 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     attributes.push_back("sAMAccountType");
     const std::string filter = "(sAMAccountName=" + escapeFilterValue(*parsed.name) + ")";
     const std::string& base = connection->domain().defaultNamingContext;
-    // A lockout may be known only to the PDC emulator yet: ask it at the same time.
+    // A lockout may be known only to the PDC emulator yet: ask it at the same time. It adds no
+    // wait of its own: a PDC emulator that fails is left out until its failure is forgotten.
     const auto pdc = m_cache.pdcEmulator(*connection, ticket);
-    std::future<bool> lockedAtPdc;
-    if (pdc && wanted != Wanted::Group)
-        lockedAtPdc = std::async(std::launch::async, [pdc, base, filter] {
-            try {
-                const auto there =
-                    pdc->findOne(base, LDAP_SCOPE_SUBTREE, filter, {"msDS-User-Account-Control-Computed"});
-                const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
-                const auto bits = text ? parseAccountControl(*text) : std::nullopt;
-                return bits && (*bits & kLockout) != 0;
-            } catch (const directory::Error&) {
-                return false; // the controller in use answers alone
-            }
-        });
+    std::optional<Connection::Pending> atPdc;
+    if (pdc && wanted != Wanted::Group) {
+        try {
+            // Only an account with a lockout time can be locked out: the others cost the PDC
+            // emulator no computed attribute and send back no entry.
+            atPdc.emplace(pdc->send(base, LDAP_SCOPE_SUBTREE, "(&" + filter + "(lockoutTime>=1))",
+                                    {"msDS-User-Account-Control-Computed"}));
+        } catch (const directory::Error&) {
+        }
+    }
     auto entry = connection->findOne(base, LDAP_SCOPE_SUBTREE, filter, attributes);
+    bool lockedAtPdc = false;
+    if (atPdc) {
+        try {
+            const auto there = atPdc->first();
+            const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
+            const auto bits = text ? parseAccountControl(*text) : std::nullopt;
+            lockedAtPdc = bits && (*bits & kLockout) != 0;
+        } catch (const directory::Error&) {
+            // the controller in use answers alone
+        }
+    }
     const AccountKind found = entry ? accountKind(entry->first("sAMAccountType").value_or("")) : AccountKind::Other;
     if (found == AccountKind::User && wanted != Wanted::Group) {
         auto user = std::make_unique<LdapUser>(connection, std::move(*entry), true, std::move(resolver));
         user->setPdcEmulator(pdc);
-        user->setLockedAtPdc(lockedAtPdc.valid() && lockedAtPdc.get());
+        user->setLockedAtPdc(lockedAtPdc);
         return user;
     }
     if (found == AccountKind::Group && wanted != Wanted::User) {

@@ -285,8 +285,8 @@ provision_pair() {
         || die "adding the second controller's service names failed"
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
     run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
-    # The names clients look up at the first controller, their name server. (samba_dnsupdate
-    # registers at the second, which will not replicate them out.)
+    # Added at the first controller, the clients' name server: what the second registers itself
+    # would stay with it, since it replicates nothing out.
     local record
     for record in "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
         "_msdcs.$DNSDOMAIN _ldap._tcp.dc SRV dc2.$DNSDOMAIN 389 0 100" \
@@ -295,11 +295,10 @@ provision_pair() {
         as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
             > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
     done
-    as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth > "$state/fsmo.log" 2>&1 \
-        || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
-    as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" $auth \
-        > "$state/drs.log" 2>&1 \
-        || { tail -20 "$state/drs.log" >&2; die "switching off outbound replication failed"; }
+    as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth \
+        > "$state/fsmo.log" 2>&1 || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
+    as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" \
+        $auth > "$state/drs.log" 2>&1 || { tail -20 "$state/drs.log" >&2; die "switching off outbound replication failed"; }
     rm -f "$state/cc.join"
     stop_dc
     trap - EXIT
