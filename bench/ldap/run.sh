@@ -133,7 +133,9 @@ echo "== condition lookup, $rounds rounds"
 cond=$("$bench" condition "$rounds")
 echo "$cond"
 
-echo "== two controllers: lookup through the first (which also asks the PDC emulator) vs through the PDC emulator, $rounds rounds"
+# A lookup through the first controller, which also asks the PDC emulator, vs one through the PDC
+# emulator, which asks no other.
+echo "== two controllers, $rounds rounds"
 start "$state" pair
 two=$("$bench" pair "$rounds")
 echo "$two"

@@ -298,7 +298,7 @@ provision_pair() {
     as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth \
         > "$state/fsmo.log" 2>&1 || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
     as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" \
-        $auth > "$state/drs.log" 2>&1 || { tail -20 "$state/drs.log" >&2; die "switching off outbound replication failed"; }
+        $auth > "$state/drs.log" 2>&1 || { tail -20 "$state/drs.log" >&2; die "stopping outbound replication failed"; }
     rm -f "$state/cc.join"
     stop_dc
     trap - EXIT
