@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -343,7 +342,7 @@ bool Connection::failedRecently() const {
 void Connection::noteFailure(bool shortLimit) {
     m_failedAt = Clock::now();
     if (m_counts)
-        std::atomic_ref(shortLimit ? m_counts->failedShort : m_counts->failed).fetch_add(1); // two threads may count
+        ++(shortLimit ? m_counts->failedShort : m_counts->failed);
 }
 
 template <class Op> void Connection::withReconnect(Op&& op, const bool* mayRetry) {

@@ -148,6 +148,7 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
         // The role owner's server object names the host. Samba leaves the SRV record where the
         // role was first, so that record serves only when the role owner cannot be read.
         std::string host;
+        bool unsure = false; // a read failed: ask again next time rather than go without for good
         const std::string& owner = inUse.domain().roleOwner;
         if (const auto comma = owner.find(','); comma != std::string::npos) {
             try {
@@ -156,6 +157,7 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
                 if (server)
                     host = lower(server->first("dNSHostName").value_or(""));
             } catch (const directory::Error&) {
+                unsure = true;
             }
         }
         if (host.empty()) {
@@ -164,9 +166,11 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
                 if (!hosts.empty())
                     host = lower(hosts.front());
             } catch (const directory::Error&) {
-                // No name server: the controller in use answers alone.
+                unsure = true; // no name server: the controller in use answers alone
             }
         }
+        if (host.empty() && unsure)
+            return nullptr;
         if (!host.empty())
             Connection::rememberAddresses(host);
         found = m_pdcHosts.emplace(key, host).first;
