@@ -35,6 +35,20 @@ TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenThe
         EXPECT_TRUE(window.textEdited("account_Combo", account));
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     };
+    // Locked at the controller in use: the unlock, written at the PDC emulator, clears it there too;
+    // other writes land at the PDC emulator alone.
+    for (int attempt = 0; attempt < 3; ++attempt)
+        dc.kinit("locky", "wrong-password", "FILE:" + dc.state() + "/cc.scratch");
+    choose("locky");
+    EXPECT_EQ(form.text("DisplayCondition"), "ロック試験 有効 ロック");
+    ASSERT_TRUE(window.dispatch("Command1", app::Event::Click));
+    EXPECT_EQ(op.shown.back().text, "解除されました。");
+    EXPECT_EQ(dc.first("locky", "lockoutTime").value_or("0"), "0");
+    directory::ADSIControl adsi = control("dc1.quill.test");
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("locky", "PDC で変更"));
+    EXPECT_EQ(pdc.first("locky", "description"), "PDC で変更");
+    EXPECT_NE(dc.first("locky", "description"), "PDC で変更");
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("locky", "ロック試験"));
     for (const bool inUseStopped : {false, true}) {
         SCOPED_TRACE(inUseStopped ? "controller in use stopped" : "both up");
         for (int attempt = 0; attempt < 3; ++attempt)
