@@ -141,43 +141,35 @@ Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<Atte
 
 namespace {
 
-struct KnownAddress {
-    int family = 0;
-    int protocol = 0;
-    sockaddr_storage address{};
-    socklen_t length = 0;
-};
-
 // Every controller's addresses as first found, by "name\nport".
 std::mutex addressBookMutex;
-std::map<std::string, std::vector<KnownAddress>>& addressBook() {
-    static std::map<std::string, std::vector<KnownAddress>> book;
-    return book;
-}
 
-// name and port of host ("name", "name:port", an address or "[v6]"-less IPv6 address).
+// Name and port of host: "name", "name:port", an IPv4 address, or an IPv6 one without brackets.
 std::pair<std::string, std::string> nameAndPort(const std::string& host) {
     const bool ipv6 = host.find(':') != host.rfind(':');
     const auto colon = ipv6 ? std::string::npos : host.find(':');
     return {host.substr(0, colon), colon == std::string::npos ? "389" : host.substr(colon + 1)};
 }
 
-std::vector<KnownAddress> lookUp(const std::string& host) {
+} // namespace
+
+std::vector<Connection::Address> Connection::lookUp(const std::string& host) {
+    static std::map<std::string, std::vector<Address>> book;
     const auto [name, port] = nameAndPort(host);
     const std::string key = name + '\n' + port;
     {
         const std::lock_guard lock(addressBookMutex);
-        if (const auto found = addressBook().find(key); found != addressBook().end())
+        if (const auto found = book.find(key); found != book.end())
             return found->second;
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    std::vector<KnownAddress> addresses;
+    std::vector<Address> addresses;
     if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
         for (const addrinfo* at = found; at; at = at->ai_next) {
-            KnownAddress address;
+            Address address;
             address.family = at->ai_family;
             address.protocol = at->ai_protocol;
             address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
@@ -188,12 +180,10 @@ std::vector<KnownAddress> lookUp(const std::string& host) {
     }
     if (!addresses.empty()) {
         const std::lock_guard lock(addressBookMutex);
-        addressBook().emplace(key, addresses);
+        book.emplace(key, addresses);
     }
     return addresses;
 }
-
-} // namespace
 
 void Connection::rememberAddresses(const std::string& host) {
     const ShortResolverWaits shortWaits;
@@ -202,8 +192,7 @@ void Connection::rememberAddresses(const std::string& host) {
 
 int Connection::connectSocket(milliseconds limit) {
     if (m_addresses.empty()) {
-        for (const KnownAddress& known : lookUp(m_host))
-            m_addresses.push_back({known.family, known.protocol, known.address, known.length});
+        m_addresses = lookUp(m_host);
         if (m_addresses.empty())
             throw LdapFailure(LDAP_SERVER_DOWN, m_host, "");
     }

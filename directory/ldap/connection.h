@@ -160,6 +160,8 @@ private:
         socklen_t length = 0;
     };
 
+    // host's addresses, looked up the first time only.
+    static std::vector<Address> lookUp(const std::string& host);
     // Opens the session with limit for the connect and each round trip of the bind.
     void open(std::chrono::milliseconds limit);
     // A connected socket to one of the controller's addresses, within limit.
