@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the ad suite (ctest label ad) against a throw-away Samba domain controller on 127.0.0.3
-# (QUILL_DC_IP chooses another loopback address).
+# (QUILL_DC_IP chooses another loopback address), then the tests of label dcpair against that
+# controller joined by a second one on 127.0.0.4 (QUILL_DC2_IP).
 # The controller is provisioned once into the build folder and restored from that copy on every
 # run; it is stopped when the suite ends, also when it fails. Clients see the controller's DNS
 # through a private mount namespace; the host's own /etc is never changed. Everything runs in a
@@ -26,6 +27,16 @@ export KRB5_CONFIG=$state/krb5.conf QUILL_AD_STATE=$state QUILL_AD_SCRIPT=$dc_sc
 "$dc_script" kinit "$state" bob "FILE:$state/cc.bob"
 export KRB5CCNAME=FILE:$state/cc.Administrator
 
-unshare -m --propagation private bash -c \
-    'mount --bind "$1" /etc/resolv.conf && exec ctest --test-dir "$2" -L ad --output-on-failure "${@:3}"' \
-    bash "$state/resolv.conf" "$build" "${@:2}"
+tests() {
+    unshare -m --propagation private bash -c \
+        'mount --bind "$1" /etc/resolv.conf && exec ctest --test-dir "$2" --output-on-failure "${@:3}"' \
+        bash "$state/resolv.conf" "$build" "$@"
+}
+status=0
+tests -L ad "${@:2}" || status=$?
+
+# Then two controllers (ctest label dcpair): the first joined by a second that holds the PDC role.
+"$dc_script" start "$state" pair
+"$dc_script" kinit "$state" Administrator "FILE:$state/cc.Administrator"
+QUILL_AD_PAIR=1 tests -L dcpair "${@:2}" || status=$?
+exit $status

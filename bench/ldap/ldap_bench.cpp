@@ -3,15 +3,21 @@
 //   ldap_bench formload           the window's Form_Load (account list) once, then exits
 //   ldap_bench rss                Form_Load, then prints the resident memory in KiB
 //   ldap_bench cpu                Form_Load, then prints the processor time it used (user + system)
+//   ldap_bench pair ROUNDS        with two controllers (samba-dc.sh start STATE pair): a lookup
+//                                 through the first, which also asks the PDC emulator, vs one
+//                                 through the PDC emulator itself, which asks no other; wall time
+//                                 and this program's own processor time
 #include <ldap.h>
 #include <sasl/sasl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/lock_opener.h"
 #include "directory/ldap/ldap_service.h"
@@ -117,6 +123,55 @@ int condition(int rounds) {
     return 0;
 }
 
+// The condition of two accounts, alternately, in blocks; returns the seconds spent.
+double lookups(Window& w, int count) {
+    const char* names[] = {"jdoe", "trail"};
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i)
+        if (!w.window.textEdited("account_Combo", names[i % 2]) || w.form.text("DisplayCondition").empty())
+            throw std::runtime_error("lookup failed");
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double processorSeconds();
+
+int pair(int rounds) {
+    Window two;
+    Window one;
+    if (!two.window.textEdited("trgSrv", "dc1.quill.test") || !one.window.textEdited("trgSrv", "dc2.quill.test"))
+        throw std::runtime_error("the target could not be set");
+    for (Window* w : {&two, &one})
+        if (!w->window.textEdited("account_Combo", "stopped") || w->form.text("DisplayCondition").empty())
+            throw std::runtime_error("the condition lookup failed: are both controllers up?");
+    // Interleaved blocks; the median of the blocks, so that a burst of other load on the machine
+    // does not decide the ratio.
+    std::vector<double> withPdc;
+    std::vector<double> alone;
+    std::vector<double> ratios;
+    double cpuTwo = 0;
+    double cpuOne = 0;
+    const int block = 50;
+    for (int done = 0; done < rounds; done += block) {
+        double cpu = processorSeconds();
+        withPdc.push_back(lookups(two, block) * 1000 / block);
+        cpuTwo += processorSeconds() - cpu;
+        cpu = processorSeconds();
+        alone.push_back(lookups(one, block) * 1000 / block);
+        cpuOne += processorSeconds() - cpu;
+        ratios.push_back(withPdc.back() / alone.back());
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    std::cout << "pair_two_ms " << median(withPdc) << "\n"
+              << "pair_one_ms " << median(alone) << "\n"
+              << "pair_ratio " << median(ratios) << "\n"
+              << "pair_two_cpu_ms " << cpuTwo * 1000 / rounds << "\n"
+              << "pair_one_cpu_ms " << cpuOne * 1000 / rounds << "\n";
+    return 0;
+}
+
 enum class Report { Nothing, Memory, Processor };
 
 // The program's own work, apart from the time it waits for the server.
@@ -143,6 +198,8 @@ int formload(Report report) {
 int main(int argc, char** argv) {
     try {
         const std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "pair")
+            return pair(argc > 2 ? std::stoi(argv[2]) : 1000);
         if (mode == "condition")
             return condition(argc > 2 ? std::stoi(argv[2]) : 1000);
         if (mode == "formload")

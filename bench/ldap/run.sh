@@ -5,7 +5,8 @@
 # Every ratio compares runs made here, in this one script.
 #   bench/ldap/run.sh [BUILD-DIR]        (default build/ldap; needs quill_ldap_bench and quillmarsh)
 # ROUNDS (condition lookups, default 2000) and REPEATS (listing runs, default 5) tune the effort;
-# BIG_USERS=0 leaves the large controller out.
+# BIG_USERS=0 leaves the large controller out. The two-controller lookup runs against the test
+# users with a second controller on QUILL_DC2_IP (default 127.0.0.4) that holds the PDC role.
 # The first run provisions the controllers: about 4 minutes for 10,000 users, 20 for 50,000.
 set -euo pipefail
 
@@ -24,6 +25,7 @@ big_users=${BIG_USERS:-50000}
 if [[ ${QUILL_BENCH_INSIDE:-} != 1 ]]; then
     [[ -x $bench ]] || { echo "build the target quill_ldap_bench in $build first" >&2; exit 1; }
     "$dc" prepare "$state" base
+    "$dc" prepare "$state" pair
     USERS=10000 "$dc" prepare "$state" big
     ((big_users == 0)) || USERS=$big_users "$dc" prepare "$state_big" big
     trap '"$dc" stop "$state" || true; "$dc" stop "$state_big" || true' EXIT
@@ -131,6 +133,14 @@ echo "== condition lookup, $rounds rounds"
 cond=$("$bench" condition "$rounds")
 echo "$cond"
 
+# A lookup through the first controller, which also asks the PDC emulator, vs one through the PDC
+# emulator, which asks no other.
+echo "== two controllers, $rounds rounds"
+start "$state" pair
+two=$("$bench" pair "$rounds")
+echo "$two"
+start "$state" big 10000
+
 echo "== listing, median of $repeats runs each"
 form=$(timed "$bench" formload)
 unpaged=$(timed ldapsearch -N -Q -Y GSSAPI -H "$ldap_uri" -b "$base_dn" "$users" sAMAccountName)
@@ -159,7 +169,9 @@ fi
 echo "== load: $(uptime)"
 
 awk -v core="$(value condition_core_ms "$cond")" -v raw="$(value condition_raw_ms "$cond")" \
-    -v ratio="$(value condition_ratio "$cond")" -v form="$form" -v unpaged="$unpaged" -v paged="$paged" \
+    -v ratio="$(value condition_ratio "$cond")" -v pair_two="$(value pair_two_ms "$two")" \
+    -v pair_one="$(value pair_one_ms "$two")" -v pair_ratio="$(value pair_ratio "$two")" \
+    -v pair_two_cpu="$(value pair_two_cpu_ms "$two")" -v pair_one_cpu="$(value pair_one_cpu_ms "$two")" -v form="$form" -v unpaged="$unpaged" -v paged="$paged" \
     -v list="$list" -v window="$window" -v window_small="$window_small" -v form_huge="$form_huge" -v unpaged_huge="$unpaged_huge" \
     -v cpu="$cpu" -v cpu_huge="$cpu_huge" \
     -v small="$(value rss_kib "$small")" -v large="$(value rss_kib "$large")" -v huge="$(value rss_kib "$huge")" \
@@ -172,6 +184,10 @@ BEGIN {
     printf "\nResults\n"
     printf "condition lookup: %.3f ms vs raw search %.3f ms: %.2fx (target <= 1.25x: %s)\n", core, raw, ratio, \
         verdict(ratio <= 1.25)
+    printf "two-controller lookup: %.3f ms vs one-controller lookup %.3f ms: %.2fx (target <= 1.3x: %s)\n", pair_two, \
+        pair_one, pair_ratio, verdict(pair_ratio <= 1.3)
+    printf "  (medians of interleaved blocks; this program'"'"'s own processor time %.3f ms vs %.3f ms: %.2fx)\n", \
+        pair_two_cpu, pair_one_cpu, pair_two_cpu / pair_one_cpu
     printf "Form_Load, %d users: %.3f s\n", nlarge, form
     printf "  vs samba-tool user list %.3f s: %.2fx (target <= 1.0x: %s)\n", list, form / list, \
         verdict(form <= list)

@@ -12,9 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "ad_values.h"
+#include "dc_locator.h"
 #include "directory/error.h"
 #include "directory/secret.h"
 #include "ldap_failure.h"
@@ -93,6 +96,29 @@ private:
     int m_msgid;
 };
 
+// A layer under the SASL seal that counts the bytes written to the socket, so a write whose
+// answer was lost can tell whether any of it left.
+int countSetup(Sockbuf_IO_Desc* sbiod, void* counter) {
+    sbiod->sbiod_pvt = counter;
+    return 0;
+}
+int countRemove(Sockbuf_IO_Desc*) {
+    return 0;
+}
+int countCtrl(Sockbuf_IO_Desc* sbiod, int option, void* argument) {
+    return LBER_SBIOD_CTRL_NEXT(sbiod, option, argument);
+}
+ber_slen_t countRead(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    return LBER_SBIOD_READ_NEXT(sbiod, buffer, length);
+}
+ber_slen_t countWrite(Sockbuf_IO_Desc* sbiod, void* buffer, ber_len_t length) {
+    const ber_slen_t written = LBER_SBIOD_WRITE_NEXT(sbiod, buffer, length);
+    if (written > 0)
+        *static_cast<std::uint64_t*>(sbiod->sbiod_pvt) += static_cast<std::uint64_t>(written);
+    return written;
+}
+Sockbuf_IO countingIo{countSetup, countRemove, countCtrl, countRead, countWrite, nullptr};
+
 } // namespace
 
 Modification::~Modification() {
@@ -104,7 +130,7 @@ Modification::~Modification() {
 Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<AttemptCounts> counts)
     : m_host(std::move(host)), m_timeouts(timeouts), m_counts(std::move(counts)) {
     try {
-        open(m_timeouts.connect, false);
+        open(m_timeouts.connect);
     } catch (const LdapFailure& failure) {
         if (isConnectionTrouble(failure.resultCode()))
             noteFailure(false);
@@ -113,28 +139,60 @@ Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<Atte
     readDomain();
 }
 
-int Connection::connectSocket(milliseconds limit, bool shortLimit) {
-    const bool ipv6 = m_host.find(':') != m_host.rfind(':');
-    const auto colon = ipv6 ? std::string::npos : m_host.find(':');
-    const std::string name = m_host.substr(0, colon);
-    const std::string port = colon == std::string::npos ? "389" : m_host.substr(colon + 1);
-    if (!shortLimit || m_addresses.empty()) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
-            m_addresses.clear();
-            for (const addrinfo* at = found; at; at = at->ai_next) {
-                Address address;
-                address.family = at->ai_family;
-                address.protocol = at->ai_protocol;
-                address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
-                std::memcpy(&address.address, at->ai_addr, address.length);
-                m_addresses.push_back(address);
-            }
-            freeaddrinfo(found);
+namespace {
+
+// Every controller's addresses as first found, by "name\nport".
+std::mutex addressBookMutex;
+
+// Name and port of host: "name", "name:port", an IPv4 address, or an IPv6 one without brackets.
+std::pair<std::string, std::string> nameAndPort(const std::string& host) {
+    const bool ipv6 = host.find(':') != host.rfind(':');
+    const auto colon = ipv6 ? std::string::npos : host.find(':');
+    return {host.substr(0, colon), colon == std::string::npos ? "389" : host.substr(colon + 1)};
+}
+
+} // namespace
+
+std::vector<Connection::Address> Connection::lookUp(const std::string& host) {
+    static std::map<std::string, std::vector<Address>> book;
+    const auto [name, port] = nameAndPort(host);
+    const std::string key = name + '\n' + port;
+    {
+        const std::lock_guard lock(addressBookMutex);
+        if (const auto found = book.find(key); found != book.end())
+            return found->second;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    std::vector<Address> addresses;
+    if (getaddrinfo(name.c_str(), port.c_str(), &hints, &found) == 0) {
+        for (const addrinfo* at = found; at; at = at->ai_next) {
+            Address address;
+            address.family = at->ai_family;
+            address.protocol = at->ai_protocol;
+            address.length = static_cast<socklen_t>(std::min<std::size_t>(at->ai_addrlen, sizeof address.address));
+            std::memcpy(&address.address, at->ai_addr, address.length);
+            addresses.push_back(address);
         }
+        freeaddrinfo(found);
+    }
+    if (!addresses.empty()) {
+        const std::lock_guard lock(addressBookMutex);
+        book.emplace(key, addresses);
+    }
+    return addresses;
+}
+
+void Connection::rememberAddresses(const std::string& host) {
+    const ShortResolverWaits shortWaits;
+    lookUp(host);
+}
+
+int Connection::connectSocket(milliseconds limit) {
+    if (m_addresses.empty()) {
+        m_addresses = lookUp(m_host);
         if (m_addresses.empty())
             throw LdapFailure(LDAP_SERVER_DOWN, m_host, "");
     }
@@ -164,13 +222,14 @@ int Connection::connectSocket(milliseconds limit, bool shortLimit) {
     throw LdapFailure(timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, m_host, "");
 }
 
-void Connection::open(milliseconds limit, bool shortLimit) {
+void Connection::open(milliseconds limit) {
     const directory::SigpipeGuard quiet;
+    const ShortResolverWaits shortWaits;
     const std::string& context = m_host;
     const bool ipv6 = m_host.find(':') != m_host.rfind(':');
     // The URL names the host as given: with NOCANON it makes the service principal ldap/<host>.
     const std::string uri = "ldap://" + (ipv6 ? "[" + m_host + "]" : m_host);
-    const int fd = connectSocket(limit, shortLimit);
+    const int fd = connectSocket(limit);
     LDAP* raw = nullptr;
     int rc = ldap_init_fd(fd, LDAP_PROTO_TCP, uri.c_str(), &raw);
     if (rc != LDAP_SUCCESS) {
@@ -189,6 +248,21 @@ void Connection::open(milliseconds limit, bool shortLimit) {
         ldap_set_option(raw, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON) != LDAP_OPT_SUCCESS ||
         ldap_set_option(raw, LDAP_OPT_X_SASL_SECPROPS, secprops) != LDAP_OPT_SUCCESS)
         throw LdapFailure(LDAP_PARAM_ERROR, context, "");
+    Sockbuf* socketBuffer = nullptr;
+    if (ldap_get_option(raw, LDAP_OPT_SOCKBUF, &socketBuffer) != LDAP_OPT_SUCCESS || !socketBuffer ||
+        ber_sockbuf_add_io(socketBuffer, &countingIo, LBER_SBIOD_LEVEL_TRANSPORT, &m_written) != 0)
+        throw LdapFailure(LDAP_LOCAL_ERROR, context, "");
+
+    // The kernel of a stopped controller still accepts connections. Ask it something that needs
+    // no bind first: a silent one then costs this limit alone, never the name look-ups of the
+    // Kerberos bind, which run before its first round trip and outside every limit of libldap's.
+    char* noAttributes[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
+    int probe = -1;
+    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", noAttributes, 0, nullptr, nullptr, nullptr, 1,
+                         &probe);
+    if (rc != LDAP_SUCCESS)
+        throw LdapFailure(rc, context, diagnostic(raw));
+    next(raw, probe, LDAP_MSG_ALL, limit);
 
     // The asynchronous form, so the time-out holds for every round trip of the bind.
     // mechanism stays set between the steps: libldap reads it to tell a new bind from the next step.
@@ -218,7 +292,7 @@ LdapHandle Connection::handle(bool& fresh) {
     fresh = !m_ld;
     if (!m_ld) {
         const bool shortLimit = failedRecently();
-        open(shortLimit ? std::min(m_timeouts.retry, m_timeouts.connect) : m_timeouts.connect, shortLimit);
+        open(shortLimit ? std::min(m_timeouts.retry, m_timeouts.connect) : m_timeouts.connect);
     }
     return m_ld;
 }
@@ -235,6 +309,19 @@ void Connection::drop(const LdapHandle& ld) noexcept {
     }
     if (m_ld == ld)
         m_ld.reset();
+}
+
+bool Connection::answers() {
+    if (failedRecently())
+        return false;
+    try {
+        withReconnect([](LDAP*, milliseconds) {});
+        return true;
+    } catch (const LdapFailure& failure) {
+        if (!isConnectionTrouble(failure.resultCode()))
+            throw;
+        return false;
+    }
 }
 
 bool Connection::failedRecently() const {
@@ -391,6 +478,70 @@ std::optional<Entry> Connection::findOne(const std::string& base, int scope, con
     return found;
 }
 
+Connection::Pending Connection::send(const std::string& base, int scope, const std::string& filter,
+                                     const std::vector<std::string>& attributes) {
+    const directory::SigpipeGuard quiet;
+    const bool shortLimit = failedRecently();
+    bool fresh = true;
+    LdapHandle ld;
+    try {
+        ld = handle(fresh);
+        std::vector<char*> names;
+        for (const auto& name : attributes)
+            names.push_back(const_cast<char*>(name.c_str()));
+        names.push_back(nullptr);
+        int msgid = -1;
+        const int rc = ldap_search_ext(ld.get(), base.c_str(), scope, filter.c_str(), names.data(), 0, nullptr, nullptr,
+                                       nullptr, LDAP_NO_LIMIT, &msgid);
+        if (rc != LDAP_SUCCESS)
+            throw LdapFailure(rc, m_host, diagnostic(ld.get()));
+        return Pending(*this, ld, msgid);
+    } catch (const LdapFailure& failure) {
+        if (isConnectionTrouble(failure.resultCode())) {
+            drop(ld);
+            noteFailure(shortLimit);
+        }
+        throw;
+    }
+}
+
+Connection::Pending::~Pending() {
+    if (m_msgid >= 0)
+        ldap_abandon_ext(m_ld.get(), m_msgid, nullptr, nullptr);
+}
+
+std::optional<Entry> Connection::Pending::first() {
+    const bool shortLimit = m_connection.failedRecently();
+    const auto limit = shortLimit ? std::min(m_connection.m_timeouts.retry, m_connection.m_timeouts.read)
+                                  : m_connection.m_timeouts.read;
+    std::optional<Entry> found;
+    try {
+        for (;;) {
+            const MessagePtr message = m_connection.next(m_ld.get(), m_msgid, LDAP_MSG_ONE, limit);
+            const int type = ldap_msgtype(message.get());
+            if (type == LDAP_RES_SEARCH_ENTRY && !found)
+                found.emplace(m_ld.get(), message.get());
+            if (type != LDAP_RES_SEARCH_RESULT)
+                continue;
+            m_msgid = -1;
+            int code = LDAP_OTHER;
+            if (ldap_parse_result(m_ld.get(), message.get(), &code, nullptr, nullptr, nullptr, nullptr, 0) !=
+                    LDAP_SUCCESS ||
+                code != LDAP_SUCCESS)
+                throw LdapFailure(code, m_connection.m_host, "");
+            m_connection.m_failedAt.reset();
+            return found;
+        }
+    } catch (const LdapFailure& failure) {
+        m_msgid = -1; // answered, or abandoned on the way out
+        if (isConnectionTrouble(failure.resultCode())) {
+            m_connection.drop(m_ld);
+            m_connection.noteFailure(shortLimit);
+        }
+        throw;
+    }
+}
+
 void Connection::modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds) {
     const directory::SigpipeGuard quiet;
     // The request points into the changes themselves, so no copy of a password is made here.
@@ -412,33 +563,25 @@ void Connection::modify(const std::string& dn, const std::vector<Modification>& 
     }
     list.push_back(nullptr);
 
-    for (int sent = 0;; ++sent) {
-        if (sendModify(dn, list.data()) == LDAP_SUCCESS) {
-            Held held = Held::Yes;
-            try {
-                held = holds(true);
-            } catch (const LdapFailure& failure) {
-                if (!isConnectionTrouble(failure.resultCode()))
-                    throw;
-                // Nothing more to learn now: the server's own answer stands.
-            }
-            if (held != Held::Yes)
-                throw directory::Error(directory::codes::kFail,
-                                       "ドメインコントローラーは変更を受け付けましたが、反映されていません。");
-            return;
+    if (sendModify(dn, list.data()) == LDAP_SUCCESS) {
+        Held held = Held::Yes;
+        try {
+            held = holds(true);
+        } catch (const LdapFailure& failure) {
+            if (!isConnectionTrouble(failure.resultCode()))
+                throw;
+            // Nothing more to learn now: the server's own answer stands.
         }
-        switch (settle(holds)) {
-        case Held::Yes:
-            return;
-        case Held::Conflict:
+        if (held != Held::Yes)
             throw directory::Error(directory::codes::kFail,
-                                   "他の操作で変更されたため、変更できませんでした。もう一度やり直してください。");
-        case Held::No:
-            if (sent > 0)
-                throw directory::Error(directory::codes::kFail, "変更はドメインコントローラーに反映されませんでした。");
-            break; // the request never took effect: send it once more
-        }
+                                   "ドメインコントローラーは変更を受け付けましたが、反映されていません。");
+        return;
     }
+    // Some of the request left and its answer did not come: the server may have applied it, or
+    // may still do so. Sending it again could fail on the change itself or undo someone else's,
+    // so only what the server now holds decides.
+    if (settle(holds) != Held::Yes)
+        throw directory::Error(directory::codes::kTimeout, unconfirmed());
 }
 
 int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
@@ -453,12 +596,17 @@ int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
             throw;
         }
         int msgid = -1;
+        const std::uint64_t writtenBefore = m_written;
         const int rc = ldap_modify_ext(ld.get(), dn.c_str(), mods, nullptr, nullptr, &msgid);
         if (rc != LDAP_SUCCESS) {
             if (!isConnectionTrouble(rc))
                 throw LdapFailure(rc, m_host, diagnostic(ld.get()));
             drop(ld);
-            // The request did not leave, so a session that had dropped unnoticed is reopened once.
+            if (m_written != writtenBefore) {
+                noteFailure(false);
+                return rc; // part of it may have reached the server
+            }
+            // None of it left, so a session that had dropped unnoticed is reopened once.
             if (fresh || attempt > 0) {
                 noteFailure(false);
                 throw LdapFailure(rc, m_host, "");
@@ -479,6 +627,10 @@ int Connection::sendModify(const std::string& dn, LDAPMod** mods) {
     }
 }
 
+std::string Connection::unconfirmed() const {
+    return "ドメインコントローラー " + m_host + " の応答が途絶えたため、変更が反映されたか確認できません。";
+}
+
 Held Connection::settle(const HoldsCheck& holds) {
     const auto deadline = Clock::now() + m_timeouts.write;
     for (;;) {
@@ -490,9 +642,7 @@ Held Connection::settle(const HoldsCheck& holds) {
         }
         const auto now = Clock::now();
         if (now >= deadline)
-            throw directory::Error(directory::codes::kTimeout,
-                                   "ドメインコントローラー " + m_host +
-                                       " の応答が途絶えたため、変更が反映されたか確認できません。");
+            throw directory::Error(directory::codes::kTimeout, unconfirmed());
         std::this_thread::sleep_for(std::min<Clock::duration>(m_timeouts.retry, deadline - now));
     }
 }
@@ -526,9 +676,12 @@ void Connection::readDomain() {
         m_domain.netbiosName = crossRef->first("nETBIOSName").value_or("");
         m_domain.dnsDomain = crossRef->first("dnsRoot").value_or("");
     }
-    const auto head = findOne(m_domain.defaultNamingContext, LDAP_SCOPE_BASE, "(objectClass=*)", {"objectSid"});
-    if (head)
+    const auto head =
+        findOne(m_domain.defaultNamingContext, LDAP_SCOPE_BASE, "(objectClass=*)", {"objectSid", "fSMORoleOwner"});
+    if (head) {
         m_domain.sid = head->first("objectSid").value_or("");
+        m_domain.roleOwner = head->first("fSMORoleOwner").value_or("");
+    }
     if (m_domain.netbiosName.empty() || m_domain.sid.empty())
         throw directory::Error(directory::codes::kNotFound,
                                m_host + " からドメインの NetBIOS 名または SID を取得できません。");

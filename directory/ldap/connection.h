@@ -3,10 +3,12 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entry.h"
@@ -21,6 +23,8 @@ struct DomainInfo {
     std::string dnsDomain;                  // quill.test
     std::string netbiosName;                // QUILL
     std::string sid;                        // the domain's binary SID
+    // fSMORoleOwner of the domain head: the NTDS settings of the PDC emulator.
+    std::string roleOwner;
 };
 
 // One change of a modify request. Sensitive values (passwords) are zeroed when it is destroyed.
@@ -62,7 +66,7 @@ struct AttemptCounts {
 // What the server holds after a write, as read back from it.
 enum class Held {
     Yes,      // the change is there
-    No,       // it is not, and the request can be sent again as it was
+    No,       // it is not
     Conflict, // neither: someone else changed the entry meanwhile
 };
 
@@ -86,6 +90,10 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     const std::string& host() const noexcept { return m_host; }
+
+    // Looks host up now, unless its addresses are known already, so that later connections to it
+    // need no name server. Addresses found once serve for the process's life.
+    static void rememberAddresses(const std::string& host);
     const DomainInfo& domain() const noexcept { return m_domain; }
 
     // Runs a search and calls visit for each entry in the server's order. pageSize > 0 asks for
@@ -95,16 +103,46 @@ public:
     // The first entry a search finds, if any.
     std::optional<Entry> findOne(const std::string& base, int scope, const std::string& filter,
                                  const std::vector<std::string>& attributes);
+
+    // A search sent at once and read later, so that two controllers work on one lookup at the same
+    // time. Unread, it is abandoned. Connection trouble counts as a failure of the controller.
+    class Pending {
+    public:
+        Pending(Connection& connection, LdapHandle ld, int msgid)
+            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid) {}
+        Pending(Pending&& other) noexcept
+            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)) {
+        }
+        ~Pending();
+        Pending(const Pending&) = delete;
+        Pending& operator=(const Pending&) = delete;
+        // The first entry found, within the read limit.
+        std::optional<Entry> first();
+
+    private:
+        Connection& m_connection;
+        LdapHandle m_ld;
+        int m_msgid;
+    };
+    Pending send(const std::string& base, int scope, const std::string& filter,
+                 const std::vector<std::string>& attributes);
     // One modify request with all changes, applied by the server atomically, and never replayed
-    // blindly. When its answer is lost (the connection broke, or no answer within the write limit)
-    // holds reads the entry back, on a new connection as soon as the controller answers again, and
-    // the request is sent once more only when the server does not hold it. After a success answer
-    // holds confirms the change. Throws directory::Error when the server refused the change, does
-    // not hold it, or stayed out of reach so long that what became of it is unknown.
+    // on a guess: it is sent again only when none of it reached the socket. When its answer is
+    // lost (the connection broke, or no answer within the write limit) holds reads the entry back
+    // on a new connection; a change that is not there, or cannot be read within the write limit,
+    // is reported as unconfirmed, since the server may still apply it. After a success answer
+    // holds confirms the change. Throws directory::Error when the server refused the change or
+    // does not hold it, or when what became of it is unknown.
     void modify(const std::string& dn, const std::vector<Modification>& changes, const HoldsCheck& holds);
 
     // Throws unless the session is sealed strongly enough to carry a password.
     void requireSealed();
+
+    // Whether the controller failed to answer moments ago (within Timeouts::remember).
+    bool failedRecently() const;
+    // Whether an open session is at hand: the open one, or a new one within the read limit.
+    // Never waits longer than a read would; a failure is remembered as any other.
+    bool answers();
 
     // Set once this server has cut an unpaged answer short: its long searches are then paged at once.
     bool pagesLongSearches() const noexcept { return m_pagesLongSearches; }
@@ -122,27 +160,28 @@ private:
         socklen_t length = 0;
     };
 
-    // Opens the session with limit for the connect and each round trip of the bind. The name is
-    // looked up again unless shortLimit: then the addresses it had last time serve, so a dead name
-    // server (often the controller itself) adds no wait of its own.
-    void open(std::chrono::milliseconds limit, bool shortLimit);
+    // host's addresses, looked up the first time only.
+    static std::vector<Address> lookUp(const std::string& host);
+    // Opens the session with limit for the connect and each round trip of the bind.
+    void open(std::chrono::milliseconds limit);
     // A connected socket to one of the controller's addresses, within limit.
-    int connectSocket(std::chrono::milliseconds limit, bool shortLimit);
+    int connectSocket(std::chrono::milliseconds limit);
     // The open session; fresh tells whether it was opened just now.
     LdapHandle handle(bool& fresh);
     // Closes the session with a reset, so that nothing still queued for the server reaches it later.
     void drop(const LdapHandle& ld) noexcept;
-    bool failedRecently() const;
     void noteFailure(bool shortLimit);
     // Runs op(handle, read limit), reopening once when an open connection turns out to have
     // dropped, as long as *mayRetry (when given) still holds.
     template <class Op> void withReconnect(Op&& op, const bool* mayRetry = nullptr);
     // Sends one modify and waits for its answer: LDAP_SUCCESS, or the libldap code of a connection
-    // that failed after the request may have left. Throws the server's refusal, and any failure
-    // before the request left.
+    // that failed after some of the request reached the socket. Throws the server's refusal, and
+    // any failure before the request left.
     int sendModify(const std::string& dn, LDAPMod** mods);
     // What the server holds after a lost answer, asked until the write limit has passed.
     Held settle(const HoldsCheck& holds);
+    // The description of a write whose outcome is unknown.
+    std::string unconfirmed() const;
     // Waits for the final result of msgid and throws unless it is success.
     void awaitSuccess(LDAP* ld, int msgid, std::chrono::milliseconds limit);
     // Waits for the next message of msgid.
@@ -153,6 +192,8 @@ private:
     Timeouts m_timeouts;
     std::shared_ptr<AttemptCounts> m_counts;
     std::vector<Address> m_addresses;
+    // Bytes of requests that reached the socket, over all sessions; outlives every session.
+    std::uint64_t m_written = 0;
     LdapHandle m_ld;
     std::optional<std::chrono::steady_clock::time_point> m_failedAt;
     DomainInfo m_domain;

@@ -41,6 +41,9 @@ void ConnectionCache::clear() {
     m_byTarget.clear();
     m_byHost.clear();
     m_failedTargets.clear();
+    m_failedHosts.clear();
+    m_controllers.clear();
+    m_pdcHosts.clear();
 }
 
 AttemptCounts ConnectionCache::counts() const {
@@ -54,8 +57,12 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
         throw directory::Error(directory::codes::kBadPathName, "ドメインが指定されていません。");
     const std::lock_guard lock(m_mutex);
     const std::string key = ticket.principal() + '\n' + name;
-    if (const auto found = m_byTarget.find(key); found != m_byTarget.end())
+    if (const auto found = m_byTarget.find(key); found != m_byTarget.end()) {
+        if (found->second->failedRecently())
+            if (auto other = replacement(*found->second, ticket))
+                found->second = std::move(other);
         return found->second;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (const auto failed = m_failedTargets.find(key); failed != m_failedTargets.end()) {
         if (now - failed->second.at < m_timeouts.remember) {
@@ -67,6 +74,7 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
     try {
         ++m_counts->discoveries;
         auto connection = resolve(name, ticket);
+        controllers(*connection); // while the name server answers
         m_byTarget[key] = connection;
         return connection;
     } catch (const directory::Error& error) {
@@ -84,6 +92,92 @@ std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, co
     auto connection = std::make_shared<Connection>(host, m_timeouts, m_counts);
     m_byHost[key] = connection;
     return connection;
+}
+
+std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host, const KerberosTicket& ticket) {
+    const std::string key = ticket.principal() + '\n' + lower(host);
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto failed = m_failedHosts.find(key);
+        failed != m_failedHosts.end() && now - failed->second < m_timeouts.remember)
+        return nullptr;
+    if (const auto found = m_byHost.find(key); found != m_byHost.end())
+        return found->second->failedRecently() ? nullptr : found->second;
+    try {
+        return connect(host, ticket);
+    } catch (const directory::Error& error) {
+        if (error.number() != directory::codes::kServerUnavailable && error.number() != directory::codes::kTimeout)
+            throw;
+        m_failedHosts[key] = now;
+        return nullptr;
+    }
+}
+
+const std::vector<std::string>& ConnectionCache::controllers(const Connection& inUse) {
+    const std::string domain = lower(inUse.domain().dnsDomain);
+    auto found = m_controllers.find(domain);
+    if (found == m_controllers.end()) {
+        // Asked once: while the window lives, a name server that stopped later costs nothing here.
+        std::vector<std::string> hosts;
+        try {
+            hosts = DcLocator::domainControllers(domain);
+        } catch (const directory::Error&) {
+            // No list: the controller in use is all there is.
+        }
+        // Their addresses too, now: the name server may be the controller that stops.
+        for (const auto& host : hosts)
+            Connection::rememberAddresses(host);
+        found = m_controllers.emplace(domain, std::move(hosts)).first;
+    }
+    return found->second;
+}
+
+std::shared_ptr<Connection> ConnectionCache::replacement(const Connection& inUse, const KerberosTicket& ticket) {
+    for (const auto& host : controllers(inUse))
+        if (lower(host) != lower(inUse.host()))
+            if (auto other = tryConnect(host, ticket))
+                return other;
+    return nullptr;
+}
+
+std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, const KerberosTicket& ticket) {
+    const std::lock_guard lock(m_mutex);
+    const std::string domain = lower(inUse.domain().dnsDomain);
+    const std::string key = domain + '\n' + inUse.domain().roleOwner;
+    auto found = m_pdcHosts.find(key);
+    if (found == m_pdcHosts.end()) {
+        // The role owner's server object names the host. Samba leaves the SRV record where the
+        // role was first, so that record serves only when the role owner cannot be read.
+        std::string host;
+        bool unsure = false; // a read failed: ask again next time rather than go without for good
+        const std::string& owner = inUse.domain().roleOwner;
+        if (const auto comma = owner.find(','); comma != std::string::npos) {
+            try {
+                const auto server =
+                    inUse.findOne(owner.substr(comma + 1), LDAP_SCOPE_BASE, "(objectClass=*)", {"dNSHostName"});
+                if (server)
+                    host = lower(server->first("dNSHostName").value_or(""));
+            } catch (const directory::Error&) {
+                unsure = true;
+            }
+        }
+        if (host.empty()) {
+            try {
+                const auto hosts = DcLocator::pdcEmulators(domain);
+                if (!hosts.empty())
+                    host = lower(hosts.front());
+            } catch (const directory::Error&) {
+                unsure = true; // no name server: the controller in use answers alone
+            }
+        }
+        if (host.empty() && unsure)
+            return nullptr;
+        if (!host.empty())
+            Connection::rememberAddresses(host);
+        found = m_pdcHosts.emplace(key, host).first;
+    }
+    if (found->second.empty() || found->second == lower(inUse.host()))
+        return nullptr;
+    return tryConnect(found->second, ticket);
 }
 
 std::shared_ptr<Connection> ConnectionCache::connectAny(const std::vector<std::string>& hosts,
@@ -154,6 +248,8 @@ std::shared_ptr<Connection> ConnectionCache::resolve(const std::string& name, co
         if (auto connection = byNetbiosName(name, ticket))
             return connection;
     } catch (const directory::Error& error) {
+        if (error.number() == directory::codes::kTimeout)
+            throw; // waited once already; the search list would only wait again
         failure = error;
     }
     // The Kerberos service name needs the full host name, so complete it from the search list.

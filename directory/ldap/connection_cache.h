@@ -29,7 +29,13 @@ public:
 
     // A connection to a domain controller of the target: a DNS domain, a NetBIOS domain name or a
     // domain controller's host name. Throws directory::Error when none can be found or reached.
+    // While the controller in use is remembered as failing, another controller of the domain
+    // takes its place when one answers.
     std::shared_ptr<Connection> forTarget(std::string_view target, const KerberosTicket& ticket);
+
+    // The PDC emulator of the domain inUse serves, when it is another controller and answers
+    // within the connect limit; nullptr otherwise (including while its failure is remembered).
+    std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket);
 
     // Closes every connection and forgets every failure.
     void clear();
@@ -42,6 +48,12 @@ private:
     std::shared_ptr<Connection> connect(const std::string& host, const KerberosTicket& ticket);
     std::shared_ptr<Connection> connectAny(const std::vector<std::string>& hosts, const KerberosTicket& ticket);
     std::shared_ptr<Connection> byNetbiosName(const std::string& name, const KerberosTicket& ticket);
+    // The domain's controllers, found once per domain and kept for the cache's life.
+    const std::vector<std::string>& controllers(const Connection& inUse);
+    // Another controller of inUse's domain that answers, or nullptr.
+    std::shared_ptr<Connection> replacement(const Connection& inUse, const KerberosTicket& ticket);
+    // connect(), but nullptr for a host that failed moments ago or fails now.
+    std::shared_ptr<Connection> tryConnect(const std::string& host, const KerberosTicket& ticket);
 
     struct Failure {
         std::chrono::steady_clock::time_point at;
@@ -54,6 +66,9 @@ private:
     std::map<std::string, Failure> m_failedTargets;
     std::map<std::string, std::shared_ptr<Connection>> m_byHost;
     std::map<std::string, std::shared_ptr<Connection>> m_byTarget;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_failedHosts;
+    std::map<std::string, std::vector<std::string>> m_controllers; // by DNS domain
+    std::map<std::string, std::string> m_pdcHosts;                 // by DNS domain and role owner
 };
 
 } // namespace ldapdir

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "directory/error.h"
+
 namespace ldapdir {
 
 namespace {
@@ -21,7 +23,7 @@ public:
         m_ok = res_ninit(&m_state) == 0;
         if (m_ok) {
             // An unreachable name server must not hold the window for long.
-            m_state.retrans = std::min(m_state.retrans, 2);
+            m_state.retrans = std::min(m_state.retrans, 1);
             m_state.retry = std::min(m_state.retry, 2);
         }
     }
@@ -46,18 +48,49 @@ struct Target {
     std::string host;
 };
 
+[[noreturn]] void silent(const std::string& name) {
+    throw directory::Error(directory::codes::kTimeout, "名前サーバーが応答しないため、" + name + " を調べられません。");
+}
+
 } // namespace
 
+ShortResolverWaits::ShortResolverWaits() {
+    if (!(_res.options & RES_INIT) && res_init() != 0)
+        return;
+    m_active = true;
+    m_retrans = _res.retrans;
+    m_retry = _res.retry;
+    _res.retrans = std::min(_res.retrans, 1);
+    _res.retry = std::min(_res.retry, 2);
+}
+
+ShortResolverWaits::~ShortResolverWaits() {
+    if (m_active) {
+        _res.retrans = m_retrans;
+        _res.retry = m_retry;
+    }
+}
+
 std::vector<std::string> DcLocator::domainControllers(const std::string& dnsDomain) {
+    return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.dc._msdcs." + dnsDomain);
+}
+
+std::vector<std::string> DcLocator::pdcEmulators(const std::string& dnsDomain) {
+    return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.pdc._msdcs." + dnsDomain);
+}
+
+std::vector<std::string> DcLocator::services(const std::string& name) {
     Resolver resolver;
-    if (!resolver.ok() || dnsDomain.empty())
+    if (!resolver.ok())
         return {};
-    const std::string name = "_ldap._tcp.dc._msdcs." + dnsDomain;
     std::vector<unsigned char> answer(8192);
     const int length =
         res_nquery(resolver.state(), name.c_str(), ns_c_in, ns_t_srv, answer.data(), static_cast<int>(answer.size()));
-    if (length <= 0)
+    if (length <= 0) {
+        if (resolver.state()->res_h_errno == TRY_AGAIN)
+            silent(name);
         return {};
+    }
     ns_msg message;
     if (ns_initparse(answer.data(), std::min(length, static_cast<int>(answer.size())), &message) != 0)
         return {};
@@ -102,10 +135,14 @@ std::vector<std::string> DcLocator::searchList() {
 }
 
 bool DcLocator::resolves(const std::string& host) {
+    const ShortResolverWaits shortWaits;
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0)
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (rc == EAI_AGAIN)
+        silent(host);
+    if (rc != 0)
         return false;
     freeaddrinfo(result);
     return true;

@@ -34,8 +34,9 @@ void LdapGroup::setInfo() {
     else
         changes.emplace_back(LDAP_MOD_REPLACE, "description", std::vector<std::string>{*m_pendingDescription});
     const std::string wanted = *m_pendingDescription;
-    connection().modify(distinguishedName(), changes, [&](bool) {
-        const auto now = connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"description"});
+    Connection& at = writer();
+    at.modify(distinguishedName(), changes, [&](bool) {
+        const auto now = at.findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"description"});
         if (!now)
             throw directory::Error(directory::codes::kNoSuchGroup, "グループ " + name() + " は存在しません。");
         return now->first("description").value_or("") == wanted ? Held::Yes : Held::No;
@@ -61,13 +62,13 @@ void LdapGroup::changeMember(const std::string& memberPath, bool adding) {
     changes.emplace_back(adding ? LDAP_MOD_ADD : LDAP_MOD_DELETE, "member", std::vector<std::string>{member});
     // The group lists the member or not: a base search for exactly that value says which.
     const std::string filter = "(member=" + escapeFilterValue(member) + ")";
+    Connection& at = writer();
     const auto holds = [&](bool) {
-        const bool listed =
-            connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, filter, {"sAMAccountName"}).has_value();
+        const bool listed = at.findOne(distinguishedName(), LDAP_SCOPE_BASE, filter, {"sAMAccountName"}).has_value();
         return listed == adding ? Held::Yes : Held::No;
     };
     try {
-        connection().modify(distinguishedName(), changes, holds);
+        at.modify(distinguishedName(), changes, holds);
     } catch (const LdapFailure& failure) {
         const int code = failure.resultCode();
         if (adding && (code == LDAP_TYPE_OR_VALUE_EXISTS || code == LDAP_ALREADY_EXISTS))

@@ -3,6 +3,8 @@
 #include <ldap.h>
 #include <strings.h>
 
+#include <optional>
+
 #include "ad_values.h"
 #include "bound_entry.h"
 #include "connection_cache.h"
@@ -59,13 +61,45 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     // sAMAccountName is unique in the domain and indexed; the kind is told from sAMAccountType.
     std::vector<std::string> attributes = LdapUser::attributes();
     attributes.push_back("sAMAccountType");
-    auto entry = connection->findOne(connection->domain().defaultNamingContext, LDAP_SCOPE_SUBTREE,
-                                     "(sAMAccountName=" + escapeFilterValue(*parsed.name) + ")", attributes);
+    const std::string filter = "(sAMAccountName=" + escapeFilterValue(*parsed.name) + ")";
+    const std::string& base = connection->domain().defaultNamingContext;
+    // A lockout may be known only to the PDC emulator yet: ask it at the same time. It adds no
+    // wait of its own: a PDC emulator that fails is left out until its failure is forgotten.
+    const auto pdc = m_cache.pdcEmulator(*connection, ticket);
+    std::optional<Connection::Pending> atPdc;
+    if (pdc && wanted != Wanted::Group) {
+        try {
+            // Only an account with a lockout time can be locked out: the others cost the PDC
+            // emulator no computed attribute and send back no entry.
+            atPdc.emplace(pdc->send(base, LDAP_SCOPE_SUBTREE, "(&" + filter + "(lockoutTime>=1))",
+                                    {"msDS-User-Account-Control-Computed"}));
+        } catch (const directory::Error&) {
+        }
+    }
+    auto entry = connection->findOne(base, LDAP_SCOPE_SUBTREE, filter, attributes);
+    bool lockedAtPdc = false;
+    if (atPdc) {
+        try {
+            const auto there = atPdc->first();
+            const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
+            const auto bits = text ? parseAccountControl(*text) : std::nullopt;
+            lockedAtPdc = bits && (*bits & kLockout) != 0;
+        } catch (const directory::Error&) {
+            // the controller in use answers alone
+        }
+    }
     const AccountKind found = entry ? accountKind(entry->first("sAMAccountType").value_or("")) : AccountKind::Other;
-    if (found == AccountKind::User && wanted != Wanted::Group)
-        return std::make_unique<LdapUser>(connection, std::move(*entry), true, std::move(resolver));
-    if (found == AccountKind::Group && wanted != Wanted::User)
-        return std::make_unique<LdapGroup>(connection, std::move(*entry), std::move(resolver));
+    if (found == AccountKind::User && wanted != Wanted::Group) {
+        auto user = std::make_unique<LdapUser>(connection, std::move(*entry), true, std::move(resolver));
+        user->setPdcEmulator(pdc);
+        user->setLockedAtPdc(lockedAtPdc);
+        return user;
+    }
+    if (found == AccountKind::Group && wanted != Wanted::User) {
+        auto group = std::make_unique<LdapGroup>(connection, std::move(*entry), std::move(resolver));
+        group->setPdcEmulator(pdc);
+        return group;
+    }
     if (wanted == Wanted::Group)
         throw directory::Error(directory::codes::kNoSuchGroup,
                                "グループ " + *parsed.name + " は " + parsed.target + " にありません。");

@@ -104,12 +104,24 @@ void LdapUser::put(std::string_view property, const directory::Value& value) {
 }
 
 void LdapUser::setInfo() {
+    Connection& at = writer();
+    Connection* const pdc = pdcEmulator();
+    if (m_unlock && m_lockedAtPdc && &at != pdc)
+        throw directory::Error(directory::codes::kServerUnavailable,
+                               "アカウント " + name() + " をロックした PDC エミュレーター " + pdc->host() +
+                                   " が応答しないため、ロックを解除できません。");
     std::vector<Modification> changes;
     changes.reserve(7);
     std::optional<std::string> pwdLastSetBefore;
     if (m_password) {
-        connection().requireSealed();
-        pwdLastSetBefore = complete().first("pwdLastSet");
+        at.requireSealed();
+        if (&at == &connection()) {
+            pwdLastSetBefore = complete().first("pwdLastSet");
+        } else {
+            const auto before = at.findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"pwdLastSet"});
+            if (before)
+                pwdLastSetBefore = before->first("pwdLastSet");
+        }
         // Copied straight into the request's own buffer, which is zeroed with it.
         changes.emplace_back(LDAP_MOD_REPLACE, "unicodePwd", std::vector<std::string>(1), true);
         changes.back().values.front() = *m_password;
@@ -120,12 +132,11 @@ void LdapUser::setInfo() {
                                                     : std::vector<std::string>{*m_description});
     }
     std::uint32_t oldFlags = 0;
-    std::uint32_t newFlags = 0;
     if (m_disabled) {
         // Delete the value read at bind and add the new one: if someone changed it meanwhile the
         // delete fails and the whole request with it, instead of overwriting their change.
         oldFlags = flags("userAccountControl");
-        newFlags = *m_disabled ? (oldFlags | kAccountDisable) : (oldFlags & ~kAccountDisable);
+        const std::uint32_t newFlags = *m_disabled ? (oldFlags | kAccountDisable) : (oldFlags & ~kAccountDisable);
         changes.emplace_back(LDAP_MOD_DELETE, "userAccountControl", std::vector<std::string>{std::to_string(oldFlags)});
         changes.emplace_back(LDAP_MOD_ADD, "userAccountControl", std::vector<std::string>{std::to_string(newFlags)});
     }
@@ -139,11 +150,33 @@ void LdapUser::setInfo() {
     if (changes.empty())
         return;
 
+    write(at, changes, oldFlags, pwdLastSetBefore);
+    // A controller that showed the lock keeps it until it hears of the unlock; clear it there too.
+    if (m_unlock && &at != &connection() && (flags("msDS-User-Account-Control-Computed") & kLockout) != 0) {
+        std::vector<Modification> unlock;
+        unlock.emplace_back(LDAP_MOD_REPLACE, "lockoutTime", std::vector<std::string>{"0"});
+        connection().modify(distinguishedName(), unlock, [&](bool) {
+            const auto now =
+                connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"lockoutTime"});
+            if (!now)
+                throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
+            return now->first("lockoutTime").value_or("0") == "0" ? Held::Yes : Held::No;
+        });
+    }
+    if (m_unlock)
+        m_lockedAtPdc = false;
+    clearPending();
+    // The entry no longer matches the directory; read it again when asked.
+    m_complete = false;
+}
+
+void LdapUser::write(Connection& at, const std::vector<Modification>& changes, std::uint32_t oldFlags,
+                     const std::optional<std::string>& pwdLastSetBefore) {
     // Whether the entry as the server now holds it carries every change of the request.
     const auto holds = [&](bool answered) {
         const auto now =
-            connection().findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)",
-                                 {"description", "userAccountControl", "lockoutTime", "pwdLastSet", "accountExpires"});
+            at.findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                       {"description", "userAccountControl", "lockoutTime", "pwdLastSet", "accountExpires"});
         if (!now)
             throw directory::Error(directory::codes::kNoSuchUser, "ユーザー " + name() + " は存在しません。");
         bool held = true;
@@ -165,14 +198,14 @@ void LdapUser::setInfo() {
         if (m_accountExpires)
             held = held && now->first("accountExpires") == std::to_string(*m_accountExpires);
         // A password cannot be read back; it went in the same request as the rest, so it is there
-        // when the server said so, or when pwdLastSet moved. When nothing shows, sending the reset
-        // again is harmless.
+        // when the server said so, or when pwdLastSet moved. When pwdLastSet was 0 already nothing
+        // can show it: the write then stays unconfirmed rather than reported as not applied.
         if (m_password && !answered)
             held = held && pwdLastSet != pwdLastSetBefore.value_or("");
         return held ? Held::Yes : Held::No;
     };
     try {
-        connection().modify(distinguishedName(), changes, holds);
+        at.modify(distinguishedName(), changes, holds);
     } catch (const LdapFailure& failure) {
         if (m_disabled && failure.resultCode() == LDAP_NO_SUCH_ATTRIBUTE)
             throw directory::Error(directory::codes::kFail,
@@ -180,9 +213,6 @@ void LdapUser::setInfo() {
                                        " は他の操作で変更されています。もう一度やり直してください。");
         throw;
     }
-    clearPending();
-    // The entry no longer matches the directory; read it again when asked.
-    m_complete = false;
 }
 
 std::string LdapUser::description() {
@@ -203,7 +233,8 @@ void LdapUser::setAccountDisabled(bool disabled) {
 
 bool LdapUser::isAccountLocked() {
     // The computed bit honours the lockout duration; lockoutTime stays set after a lockout expired.
-    return (flags("msDS-User-Account-Control-Computed") & kLockout) != 0;
+    // The PDC emulator may know of a lockout the controller in use has not heard of yet.
+    return m_lockedAtPdc || (flags("msDS-User-Account-Control-Computed") & kLockout) != 0;
 }
 
 void LdapUser::setIsAccountLocked(bool locked) {

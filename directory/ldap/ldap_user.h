@@ -38,13 +38,20 @@ public:
     void setPassword(const directory::Secret& password) override;
     void groups(const std::function<void(directory::Group&)>& visit) override;
 
+    // The PDC emulator showed the account locked out when it was bound.
+    void setLockedAtPdc(bool locked) noexcept { m_lockedAtPdc = locked; }
+
 private:
     const Entry& complete();
     std::uint32_t flags(std::string_view attribute);
     std::uint32_t flags(const Entry& entry, std::string_view attribute) const;
     void clearPending() noexcept;
+    // Sends the pending changes to at as one request; its read-back is made there too.
+    void write(Connection& at, const std::vector<Modification>& changes, std::uint32_t oldFlags,
+               const std::optional<std::string>& pwdLastSetBefore);
 
     bool m_complete;
+    bool m_lockedAtPdc = false;
     LdapGroup::MemberResolver m_resolveMember;
     std::optional<std::string> m_description;
     std::optional<bool> m_disabled;

@@ -4,10 +4,13 @@
 # LDAP benchmarks. It never touches the host's /etc: samba runs in a private mount namespace with
 # its own /run/samba, clients get KRB5_CONFIG and a resolv.conf that are bind-mounted by the caller.
 #
-#   samba-dc.sh prepare STATE [big]   provision once and keep a pristine copy (big: +USERS users,
-#                                     default 10,000; each count has its own copy)
-#   samba-dc.sh start STATE [big|keep] restore the pristine copy (keep: reuse the data) and start
-#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s
+#   samba-dc.sh prepare STATE [big|pair] provision once and keep a pristine copy (big: +USERS users,
+#                                     default 10,000; each count has its own copy; pair: the base
+#                                     domain with a second controller dc2 on QUILL_DC2_IP, default
+#                                     127.0.0.4, which holds the PDC role and replicates nothing out)
+#   samba-dc.sh start STATE [big|pair|keep] restore the pristine copy (keep: reuse the data) and
+#                                     start (pair: both controllers)
+#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (both controllers)
 #   samba-dc.sh kill STATE            SIGKILL at once, as a crash would
 #   samba-dc.sh kinit STATE USER CCACHE   a ticket for USER, password from STATE/passwords on stdin
 #   samba-dc.sh env STATE             the variables a client needs, as shell assignments
@@ -16,6 +19,7 @@
 set -euo pipefail
 
 readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
+readonly DC2IP=${QUILL_DC2_IP:-127.0.0.4}
 readonly BASEDN=DC=quill,DC=test
 # Extra users in the big variant (benchmarks).
 readonly USERS=${USERS:-10000}
@@ -30,10 +34,12 @@ state=${2:-}
 [[ -n $command && -n $state ]] || die "usage: $0 prepare|start|stop|kill|kinit|env STATE ..."
 [[ $state == /* ]] || die "STATE must be an absolute path"
 dc=$state/dc
+dc2=$state/dc2
 
-write_client_files() {
-    mkdir -p "$state"
-    cat > "$state/krb5.conf" <<KRB
+# krb5.conf for clients; an argument names the KDCs instead of the first controller alone.
+krb5_conf() {
+    local kdcs=${1:-$DCIP} kdc
+    cat <<KRB
 [libdefaults]
 	default_realm = $REALM
 	dns_lookup_realm = false
@@ -43,7 +49,9 @@ write_client_files() {
 	udp_preference_limit = 1
 [realms]
 $REALM = {
-	kdc = $DCIP
+KRB
+    for kdc in $kdcs; do printf '\tkdc = %s\n' "$kdc"; done
+    cat <<KRB
 	admin_server = $DCIP
 	kpasswd_server = $DCIP
 	default_domain = $DNSDOMAIN
@@ -52,7 +60,24 @@ $REALM = {
 	.$DNSDOMAIN = $REALM
 	$DNSDOMAIN = $REALM
 KRB
+}
+
+write_client_files() {
+    mkdir -p "$state"
+    krb5_conf > "$state/krb5.conf"
     printf 'search %s\nnameserver %s\noptions timeout:1 attempts:2\n' "$DNSDOMAIN" "$DCIP" > "$state/resolv.conf"
+    if [[ -d $dc2 ]]; then
+        # Either controller's KDC, and one that reaches only the second (a lockout made there).
+        krb5_conf "$DCIP $DC2IP" > "$state/krb5.conf"
+        krb5_conf "$DC2IP" > "$state/krb5.dc2.conf"
+    fi
+    # What the controllers themselves see: each other by name without DNS, and a resolver that
+    # names the other controller with a short wait (one that names itself freezes a -M single DC).
+    printf '127.0.0.1 localhost\n%s dc1.%s dc1\n%s dc2.%s dc2\n' "$DCIP" "$DNSDOMAIN" "$DC2IP" "$DNSDOMAIN" \
+        > "$state/dc-hosts"
+    printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DC2IP" > "$state/dc1-resolv.conf"
+    printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DCIP" > "$state/dc2-resolv.conf"
+    krb5_conf "$DCIP $DC2IP" > "$state/dc-krb5.conf"
 }
 
 # Test accounts: name, userAccountControl, description, member of Staff. Passwords are random and
@@ -136,8 +161,8 @@ provision() {
     [[ $variant == big ]] && bench=$USERS
     [[ -f $(pristine "$variant") ]] && return 0
     stop_dc
+    rm -rf "$dc" "$dc2"
     write_client_files
-    rm -rf "$dc"
     mkdir -p "$dc/run" "$dc/ncalrpc" "$dc/ntp_signd"
     chmod 0750 "$dc/ntp_signd"
     : > "$state/empty.conf"
@@ -165,16 +190,17 @@ provision() {
         ldbmodify -H "$dc/private/sam.ldb" "$part" > /dev/null || die "loading accounts failed"
         rm -f "$part"
     done
-    tar -C "$state" -cf "$(pristine "$variant")" dc
+    tar -C "$state" --warning=no-file-ignored -cf "$(pristine "$variant")" dc
 }
 
-dc_pid() { [[ -f $dc/run/samba.pid ]] && cat "$dc/run/samba.pid" || true; }
+pid_of() { [[ -f $1/run/samba.pid ]] && cat "$1/run/samba.pid" || true; }
 
-alive() { local pid; pid=$(dc_pid); [[ -n $pid ]] && kill -0 "$pid" 2> /dev/null; }
+alive() { local pid; pid=$(pid_of "$1"); [[ -n $pid ]] && kill -0 "$pid" 2> /dev/null; }
 
-stop_dc() {
-    local signal=${1:-TERM} pid i
-    pid=$(dc_pid)
+# stop_one DIR [SIGNAL]
+stop_one() {
+    local dir=$1 signal=${2:-TERM} pid i
+    pid=$(pid_of "$dir")
     [[ -n $pid ]] || return 0
     kill -"$signal" "$pid" 2> /dev/null || true
     for i in $(seq 100); do
@@ -182,39 +208,129 @@ stop_dc() {
         sleep 0.1
     done
     kill -KILL "$pid" 2> /dev/null || true
-    rm -f "$dc/run/samba.pid"
+    rm -f "$dir/run/samba.pid"
 }
 
-start_dc() {
-    local mode=$1
-    stop_dc
-    if [[ $mode != keep ]]; then
-        [[ -f $(pristine "$mode") ]] || provision "$mode"
-        rm -rf "$dc"
-        tar -C "$state" -xf "$(pristine "$mode")"
-    fi
-    write_client_files
-    mkdir -p "$state/run-samba"
-    unshare -m --propagation private sh -c \
+stop_dc() {
+    stop_one "$dc" "${1:-TERM}"
+    stop_one "$dc2" "${1:-TERM}"
+}
+
+# Only what the clients use, and what two controllers need to replicate; no forwarding out of the
+# loopback.
+replicating_services() {
+    sed -i -e '/dns forwarder/d' -e '/server services/d' -e '/dcerpc endpoint servers/d' \
+        -e 's/^\[global\]/[global]\n\tserver services = ldap cldap kdc dns rpc drepl kcc dnsupdate/' "$1/etc/smb.conf"
+}
+
+# run_dc DIR IP RESOLV.CONF: starts samba in a mount namespace with its own /run/samba, resolver
+# and hosts file, and waits for its LDAP and Kerberos ports.
+run_dc() {
+    local dir=$1 ip=$2 resolv=$3 i
+    mkdir -p "$dir/run-samba"
+    KRB5_CONFIG=$state/dc-krb5.conf unshare -m --propagation private sh -c \
         'if [ ! -d /run/samba ]; then mount -t tmpfs -o mode=0755 quill-run /run && mkdir /run/samba; fi
-         mount --bind "$1" /run/samba && exec samba -F -M single -s "$2" --debug-stdout' sh \
-        "$state/run-samba" "$dc/etc/smb.conf" > "$state/samba.log" 2>&1 < /dev/null &
-    local i
+         mount --bind "$1" /run/samba && mount --bind "$3" /etc/resolv.conf && mount --bind "$4" /etc/hosts &&
+         exec samba -F -M single -s "$2" --debug-stdout' sh \
+        "$dir/run-samba" "$dir/etc/smb.conf" "$resolv" "$state/dc-hosts" > "$dir.log" 2>&1 < /dev/null &
     for i in $(seq 150); do
-        if alive && (exec 3<> /dev/tcp/$DCIP/389) 2> /dev/null && (exec 3<> /dev/tcp/$DCIP/88) 2> /dev/null; then
+        if alive "$dir" && (exec 3<> /dev/tcp/$ip/389) 2> /dev/null && (exec 3<> /dev/tcp/$ip/88) 2> /dev/null; then
             return 0
         fi
         sleep 0.1
     done
-    tail -20 "$state/samba.log" >&2
-    die "the domain controller did not start"
+    tail -20 "$dir.log" >&2
+    die "the domain controller in $dir did not start"
+}
+
+# as_client COMMAND...: runs a command that sees the controllers by name, as the second one does.
+as_client() {
+    KRB5_CONFIG=$state/dc-krb5.conf unshare -m --propagation private sh -c \
+        'mount --bind "$1" /etc/resolv.conf && mount --bind "$2" /etc/hosts && shift 2 && exec "$@"' sh \
+        "$state/dc2-resolv.conf" "$state/dc-hosts" "$@"
+}
+
+# The base domain joined by a second controller that holds the PDC role and replicates nothing
+# out, so that a lockout made there stays there.
+provision_pair() {
+    [[ -f $(pristine pair) ]] && return 0
+    provision base
+    stop_dc
+    rm -rf "$dc" "$dc2"
+    tar -C "$state" -xf "$(pristine base)"
+    replicating_services "$dc"
+    trap stop_dc EXIT
+    mkdir -p "$dc2/run" "$dc2/ncalrpc" "$dc2/ntp_signd"
+    chmod 0750 "$dc2/ntp_signd"
+    write_client_files
+    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
+    # The administrator's ticket, never a password on a command line.
+    local ccache=FILE:$state/cc.join auth
+    KRB5_CONFIG=$state/dc-krb5.conf KRB5CCNAME=$ccache kinit "Administrator@$REALM" \
+        < "$state/passwords/Administrator" > /dev/null
+    auth="--use-kerberos=required --use-krb5-ccache=$ccache"
+    as_client samba-tool domain join $DNSDOMAIN DC -s "$state/empty.conf" $auth --server=dc1.$DNSDOMAIN \
+        --targetdir="$dc2" --dns-backend=SAMBA_INTERNAL --option="netbios name = DC2" \
+        --option="interfaces = $DC2IP/8" --option="bind interfaces only = yes" \
+        --option="pid directory = $dc2/run" --option="ncalrpc dir = $dc2/ncalrpc" \
+        --option="ntp signd socket directory = $dc2/ntp_signd" > "$state/join.log" 2>&1 \
+        || { tail -20 "$state/join.log" >&2; die "joining the second controller failed"; }
+    replicating_services "$dc2"
+    # The LDAP service names the second controller adds at its first start, which would reach the
+    # first only by replication, which the second will not do.
+    stop_one "$dc"
+    printf 'dn: CN=DC2,OU=Domain Controllers,%s\nchangetype: modify\nadd: servicePrincipalName\n%s-\n' "$BASEDN" \
+        "$(printf 'servicePrincipalName: %s\n' ldap/dc2.$DNSDOMAIN ldap/DC2 ldap/dc2.$DNSDOMAIN/$DOMAIN \
+            ldap/dc2.$DNSDOMAIN/$DNSDOMAIN)" | ldbmodify -H "$dc/private/sam.ldb" > /dev/null \
+        || die "adding the second controller's service names failed"
+    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
+    run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    # Added at the first controller, the clients' name server: what the second registers itself
+    # would stay with it, since it replicates nothing out.
+    local record
+    for record in "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
+        "_msdcs.$DNSDOMAIN _ldap._tcp.dc SRV dc2.$DNSDOMAIN 389 0 100" \
+        "$DNSDOMAIN _kerberos._tcp SRV dc2.$DNSDOMAIN 88 0 100"; do
+        read -r zone name type data <<< "$record"
+        as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
+            > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
+    done
+    as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth \
+        > "$state/fsmo.log" 2>&1 || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
+    as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" \
+        $auth > "$state/drs.log" 2>&1 || { tail -20 "$state/drs.log" >&2; die "stopping outbound replication failed"; }
+    rm -f "$state/cc.join"
+    stop_dc
+    trap - EXIT
+    tar -C "$state" --warning=no-file-ignored -cf "$(pristine pair)" dc dc2
+}
+
+start_dc() {
+    local mode=$1
+    if [[ $mode == keep ]]; then
+        stop_one "$dc"
+    else
+        stop_dc
+        if [[ $mode == pair ]]; then
+            provision_pair
+        else
+            [[ -f $(pristine "$mode") ]] || provision "$mode"
+        fi
+        rm -rf "$dc" "$dc2"
+        tar -C "$state" -xf "$(pristine "$mode")"
+    fi
+    write_client_files
+    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
+    if [[ $mode == pair ]]; then
+        run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    fi
 }
 
 case $command in
-prepare) provision "${3:-base}" ;;
+prepare) if [[ ${3:-} == pair ]]; then provision_pair; else provision "${3:-base}"; fi ;;
 start) start_dc "${3:-base}" ;;
 stop) stop_dc TERM ;;
-kill) stop_dc KILL ;;
+kill) stop_one "$dc" KILL ;;
 kinit)
     user=${3:?user} ccache=${4:?ccache}
     KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=$ccache kinit "$user@$REALM" < "$state/passwords/$user" > /dev/null

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <functional>
 #include <future>
 #include <random>
@@ -119,6 +121,57 @@ TEST_F(FaultTest, TypingANameWhileTheControllerIsOutWaitsOnceAndTheFirstLookupAf
     }
 }
 
+// A client as most are: the controller is its name server with the C library's own waits (5 s a
+// try, two tries), and Kerberos canonicalises host names through it.
+struct RealClient {
+    explicit RealClient(const std::string& dir) : krb5(std::getenv("KRB5_CONFIG")) {
+        std::ofstream(dir + "/resolv.client") << "search quill.test\nnameserver " << dcAddress() << "\n";
+        std::ofstream(dir + "/krb5.client") << "[libdefaults]\ndefault_realm = QUILL.TEST\n"; // KDC by DNS
+        runCommand("mount --bind '" + dir + "/resolv.client' /etc/resolv.conf");
+        setenv("KRB5_CONFIG", (dir + "/krb5.client").c_str(), 1);
+    }
+    ~RealClient() {
+        runCommand("umount /etc/resolv.conf");
+        setenv("KRB5_CONFIG", krb5.c_str(), 1);
+    }
+    std::string krb5;
+};
+
+TEST_F(FaultTest, TypingANameWhileTheControllerThatIsAlsoTheNameServerIsStoppedNeverFreezesTheWindow) {
+    const RealClient client(dc.state());
+    for (const std::string target : {"QUILL", "quill.test", "dc1.quill.test"}) {
+        SCOPED_TRACE(target);
+        ldapdir::ConnectionCache cache; // the program's own limits
+        ldapdir::LdapService own(cache);
+        fakes::FakeComputerSystem computer;
+        computer.systems = {{"quill.test", "VM"}};
+        fakes::FixedClock clock;
+        app::Form form;
+        const std::string commandLine = "jdoe";
+        app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
+        ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load) && window.textEdited("trgSrv", target));
+        ASSERT_TRUE(window.textEdited("account_Combo", "stopped")); // a first good lookup there
+        ASSERT_EQ(form.text("DisplayCondition"), "停止中 無効");
+        const auto before = cache.counts();
+        dc.pause();
+        std::chrono::duration<double> worst{0}, all{0};
+        for (std::size_t typed = 1; typed <= 6; ++typed) {
+            const auto started = std::chrono::steady_clock::now();
+            EXPECT_TRUE(window.textEdited("account_Combo", std::string("crashy").substr(0, typed)));
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+            worst = std::max(worst, took);
+            all += took;
+        }
+        dc.resume();
+        EXPECT_EQ(cache.counts().failed - before.failed, 1) << "one full wait";
+        EXPECT_EQ(cache.counts().failedShort - before.failedShort, 5) << "the others only the short chance";
+        EXPECT_LT(worst.count(), 6.5) << "no wait much past the 5 s limit";
+        EXPECT_LT(all.count(), 12.0) << "loose, for a loaded machine: it takes 5 s and five times 0.5 s";
+        std::cout << "[ measured ] " << target << ": longest key " << worst.count() << " s, all " << all.count()
+                  << " s\n";
+    }
+}
+
 TEST_F(FaultTest, ATargetThatCannotBeFoundIsNotSoughtAgainAtEveryKey) {
     Firewall firewall;
     firewall.drop("ip daddr " + dcAddress()); // the controller is the name server too
@@ -140,7 +193,7 @@ TEST_F(FaultTest, ATargetThatCannotBeFoundIsNotSoughtAgainAtEveryKey) {
 struct WriteFlow {
     const char* name;
     // Also run with packets dropped: everything is read before the write starts (a group change
-    // first looks up the member, so it is left out), and the flow is one of the few kept for time.
+    // first looks up the member, so it is left out).
     bool dropped;
     // Brings the account to the state the write changes, with the controller healthy.
     std::function<void(directory::ADSIControl&, const SambaDc&)> before;
@@ -148,6 +201,8 @@ struct WriteFlow {
     std::function<std::function<void()>(directory::Service&)> stage;
     // Whether the server holds the change.
     std::function<bool(const SambaDc&)> held;
+    // Whether reading the entry back can show the change once its answer was lost.
+    bool confirmable = true;
 };
 
 constexpr const char* kAccount = "crashy";
@@ -184,6 +239,8 @@ std::function<void()> committingFresh(std::shared_ptr<directory::User> bound) {
     return committing(bound);
 }
 
+std::string passwordHashBefore;
+
 const std::int64_t kSomeDay = ldapdir::accountExpiresAfter({2035, 6, 30});
 
 const std::vector<WriteFlow>& flows() {
@@ -205,6 +262,18 @@ const std::vector<WriteFlow>& flows() {
              return committingFresh(bound);
          },
          [](const SambaDc& dc) { return dc.number(kAccount, "pwdLastSet") == 0; }},
+        // pwdLastSet is 0 already, so reading it back cannot show the reset: never "not applied".
+        {"reset when already due", true,
+         [](directory::ADSIControl&, const SambaDc& dc) { passwordHashBefore = *dc.first(kAccount, "unicodePwd"); },
+         [](directory::Service& s) {
+             auto bound = user(s);
+             bound->put("PasswordExpired", Value::int16(1));
+             bound->setInfo();
+             bound->setPassword(Secret("Cr-" + std::to_string(std::random_device{}()) + "-x9"));
+             bound->put("PasswordExpired", Value::int16(1));
+             return committingFresh(bound);
+         },
+         [](const SambaDc& dc) { return dc.first(kAccount, "unicodePwd") != passwordHashBefore; }, false},
         {"enable until a date", true,
          [](directory::ADSIControl& adsi, const SambaDc&) { ASSERT_TRUE(adsi.AccountDisabled(kAccount, false)); },
          [](directory::Service& s) {
@@ -215,7 +284,7 @@ const std::vector<WriteFlow>& flows() {
              return committingFresh(bound);
          },
          [](const SambaDc& dc) { return dc.number(kAccount, "accountExpires") == kSomeDay; }},
-        {"enable without limit", false, [](directory::ADSIControl&, const SambaDc&) {},
+        {"enable without limit", true, [](directory::ADSIControl&, const SambaDc&) {},
          [](directory::Service& s) {
              auto bound = user(s);
              bound->put("AccountExpirationDate", Value::text("2035/6/30"));
@@ -232,7 +301,7 @@ const std::vector<WriteFlow>& flows() {
              return committing(bound);
          },
          disabled},
-        {"enable", false,
+        {"enable", true,
          [](directory::ADSIControl& adsi, const SambaDc&) { ASSERT_TRUE(adsi.AccountDisabled(kAccount, true)); },
          [](directory::Service& s) {
              auto bound = user(s);
@@ -355,6 +424,10 @@ TEST_P(MidWrite, WhatIsReportedIsWhatTheServerHolds) {
         std::this_thread::sleep_until(started + write + 300ms);
         firewall.clear();
         reported = pending.get();
+        if (!flow.confirmable) {
+            EXPECT_NE(reported.description.find("確認できません"), std::string::npos) << reported.description;
+            return;
+        }
         EXPECT_TRUE(reported.success) << reported.description;
         break;
     }
@@ -366,8 +439,8 @@ TEST_P(MidWrite, WhatIsReportedIsWhatTheServerHolds) {
         EXPECT_FALSE(flow.held(dc)) << "nothing reached the server";
         firewall.clear();
         reported = pending.get();
-        EXPECT_TRUE(reported.success) << "sent once more after the server showed it lacked the change: "
-                                      << reported.description;
+        // The request reached the socket, so it is never sent again on a guess.
+        EXPECT_NE(reported.description.find("確認できません"), std::string::npos) << reported.description;
         break;
     }
     case Fault::Killed: {
@@ -376,6 +449,8 @@ TEST_P(MidWrite, WhatIsReportedIsWhatTheServerHolds) {
         dc.kill();
         dc.restart();
         reported = pending.get();
+        if (reported.description.find("確認できません") != std::string::npos)
+            return; // the request had left: what became of it is not known, and not guessed
         break;
     }
     case Fault::Hung: {

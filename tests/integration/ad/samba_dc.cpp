@@ -84,7 +84,7 @@ SambaDc::SambaDc() : m_state(env("QUILL_AD_STATE")), m_script(env("QUILL_AD_SCRI
 std::vector<std::string> SambaDc::search(const std::string& filter, const std::string& name) const {
     std::string out;
     const int status = runCommand(
-        "ldbsearch -H " + quote(m_state + "/dc/private/sam.ldb") + " " + quote(filter) + " " + quote(name), &out);
+        "ldbsearch -H " + quote(m_state + m_controller + "/private/sam.ldb") + " " + quote(filter) + " " + quote(name), &out);
     if (status != 0)
         throw std::runtime_error("ldbsearch failed: " + out);
     std::vector<std::string> values;
@@ -156,13 +156,13 @@ void SambaDc::restart() const {
 
 void SambaDc::pause() const {
     std::string out;
-    if (runCommand("kill -STOP $(cat " + quote(m_state + "/dc/run/samba.pid") + ")", &out) != 0)
+    if (runCommand("kill -STOP $(cat " + quote(m_state + m_controller + "/run/samba.pid") + ")", &out) != 0)
         throw std::runtime_error("pausing the domain controller failed: " + out);
 }
 
 void SambaDc::resume() const {
     std::string out;
-    if (runCommand("kill -CONT $(cat " + quote(m_state + "/dc/run/samba.pid") + ")", &out) != 0)
+    if (runCommand("kill -CONT $(cat " + quote(m_state + m_controller + "/run/samba.pid") + ")", &out) != 0)
         throw std::runtime_error("resuming the domain controller failed: " + out);
 }
 

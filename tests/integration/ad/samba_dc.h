@@ -12,6 +12,8 @@ public:
     // From QUILL_AD_STATE and QUILL_AD_SCRIPT; available() is false outside run-ad.sh.
     SambaDc();
     bool available() const noexcept { return !m_state.empty(); }
+    // The second controller of the pair (samba-dc.sh start STATE pair), for its database and pid.
+    SambaDc second() const { return SambaDc(*this, "/dc2"); }
 
     // All values of one attribute of the account named sAMAccountName, read from sam.ldb.
     std::vector<std::string> attribute(const std::string& account, const std::string& name) const;
@@ -38,10 +40,12 @@ public:
     const std::string& state() const noexcept { return m_state; }
 
 private:
+    SambaDc(const SambaDc& other, std::string controller) : SambaDc(other) { m_controller = std::move(controller); }
     std::vector<std::string> search(const std::string& filter, const std::string& name) const;
 
     std::string m_state;
     std::string m_script;
+    std::string m_controller = "/dc";
 };
 
 // Runs a command line (no secrets on it) and returns its exit status; output gets stdout + stderr.

@@ -1,0 +1,74 @@
+// Two controllers: the window uses dc1; dc2 holds the PDC role and replicates nothing out, so a
+// lockout made there stays there. tests/run-ad.sh starts the pair after the one-controller suite.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "ad_fixture.h"
+#include "app/lock_opener.h"
+#include "directory/ldap/connection_cache.h"
+
+namespace {
+
+TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenTheControllerInUseStops) {
+    if (!std::getenv("QUILL_AD_PAIR"))
+        GTEST_SKIP() << "needs the two controllers of tests/run-ad.sh";
+    const SambaDc pdc = dc.second();
+    const auto kinitAtPdc = [&](const std::string& password) {
+        setenv("KRB5_CONFIG", (dc.state() + "/krb5.dc2.conf").c_str(), 1);
+        const int status = dc.kinit("locky", password, "FILE:" + dc.state() + "/cc.scratch");
+        setenv("KRB5_CONFIG", (dc.state() + "/krb5.conf").c_str(), 1);
+        return status;
+    };
+    ldapdir::ConnectionCache cache;
+    ldapdir::LdapService own(cache);
+    fakes::FakeComputerSystem computer;
+    computer.systems = {{"quill.test", "VM"}};
+    fakes::FixedClock clock;
+    app::Form form;
+    const std::string commandLine = "jdoe";
+    app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
+    ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load) && window.textEdited("trgSrv", "dc1.quill.test"));
+    const auto choose = [&](const std::string& account) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(window.textEdited("account_Combo", account));
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    // Locked at the controller in use: the unlock, written at the PDC emulator, clears it there too;
+    // other writes land at the PDC emulator alone.
+    for (int attempt = 0; attempt < 3; ++attempt)
+        dc.kinit("locky", "wrong-password", "FILE:" + dc.state() + "/cc.scratch");
+    choose("locky");
+    EXPECT_EQ(form.text("DisplayCondition"), "ロック試験 有効 ロック");
+    ASSERT_TRUE(window.dispatch("Command1", app::Event::Click));
+    EXPECT_EQ(op.shown.back().text, "解除されました。");
+    EXPECT_EQ(dc.first("locky", "lockoutTime").value_or("0"), "0");
+    directory::ADSIControl adsi = control("dc1.quill.test");
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("locky", "PDC で変更"));
+    EXPECT_EQ(pdc.first("locky", "description"), "PDC で変更");
+    EXPECT_NE(dc.first("locky", "description"), "PDC で変更");
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("locky", "ロック試験"));
+    for (const bool inUseStopped : {false, true}) {
+        SCOPED_TRACE(inUseStopped ? "controller in use stopped" : "both up");
+        for (int attempt = 0; attempt < 3; ++attempt)
+            kinitAtPdc("wrong-password");
+        ASSERT_NE(pdc.number("locky", "lockoutTime"), 0);
+        ASSERT_EQ(dc.first("locky", "lockoutTime").value_or("0"), "0") << "the lockout stayed at the PDC emulator";
+        choose("stopped");
+        if (inUseStopped) {
+            dc.pause();
+            EXPECT_LT(choose("trail"), 6.5) << "one wait of the 5 s limit at most";
+        }
+        EXPECT_LT(choose("locky"), 2.0) << "no wait once another controller answers";
+        EXPECT_EQ(form.text("DisplayCondition"), "ロック試験 有効 ロック");
+        ASSERT_TRUE(window.dispatch("Command1", app::Event::Click));
+        if (inUseStopped)
+            dc.resume();
+        EXPECT_EQ(op.shown.back().text, "解除されました。");
+        EXPECT_EQ(pdc.number("locky", "lockoutTime"), 0);
+        EXPECT_EQ(kinitAtPdc(dc.password("locky")), 0) << "the user logs on at the PDC emulator";
+    }
+}
+
+} // namespace
