@@ -1,21 +1,13 @@
 #include "ldap_container.h"
 
 #include <ldap.h>
-#include <strings.h>
 
+#include "directory/container_filter.h"
 #include "ad_values.h"
 #include "ldap_user.h"
 #include "long_search.h"
 
 namespace ldapdir {
-
-namespace {
-
-bool is(std::string_view text, std::string_view name) {
-    return text.size() == name.size() && strncasecmp(text.data(), name.data(), name.size()) == 0;
-}
-
-} // namespace
 
 LdapContainer::LdapContainer(std::shared_ptr<Connection> connection, LdapGroup::MemberResolver resolveMember)
     : m_connection(std::move(connection)), m_resolveMember(std::move(resolveMember)) {}
@@ -29,17 +21,12 @@ std::string LdapContainer::adsPath() {
 }
 
 void LdapContainer::put(std::string_view property, const directory::Value& value) {
-    if (!is(property, "Filter"))
+    if (!directory::isFilterProperty(property))
         throw directory::Error(directory::codes::kPropertyNotSupported,
                                "ドメインのプロパティ " + std::string(property) + " は扱えません。");
-    bool users = false;
-    bool groups = false;
-    for (const auto& item : value.asArray()) {
-        users = users || is(item.asText(), "User");
-        groups = groups || is(item.asText(), "Group");
-    }
-    m_users = users;
-    m_groups = groups;
+    const directory::ContainerFilter filter = directory::parseContainerFilter(value);
+    m_users = filter.users;
+    m_groups = filter.groups;
 }
 
 void LdapContainer::enumerate(const std::function<void(directory::Object&)>& visit) {

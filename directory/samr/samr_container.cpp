@@ -1,35 +1,21 @@
 #include "samr_container.h"
 
-#include <strings.h>
-
 #include <utility>
 #include <vector>
 
+#include "directory/container_filter.h"
 #include "samr_group.h"
 #include "samr_user.h"
 
 namespace samrdir {
 
-namespace {
-
-bool is(std::string_view text, std::string_view name) {
-    return text.size() == name.size() && strncasecmp(text.data(), name.data(), name.size()) == 0;
-}
-
-} // namespace
-
 void SamrContainer::put(std::string_view property, const directory::Value& value) {
-    if (!is(property, "Filter"))
+    if (!directory::isFilterProperty(property))
         throw directory::Error(directory::codes::kPropertyNotSupported,
                                "コンピューターのプロパティ " + std::string(property) + " は扱えません。");
-    bool users = false;
-    bool groups = false;
-    for (const auto& item : value.asArray()) {
-        users = users || is(item.asText(), "User");
-        groups = groups || is(item.asText(), "Group");
-    }
-    m_users = users;
-    m_groups = groups;
+    const directory::ContainerFilter filter = directory::parseContainerFilter(value);
+    m_users = filter.users;
+    m_groups = filter.groups;
 }
 
 void SamrContainer::enumerate(const std::function<void(directory::Object&)>& visit) {
