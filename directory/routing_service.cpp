@@ -30,7 +30,8 @@ std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
     const ObjectPath parsed = parsePathOrThrow(path);
     // A target that another backend served before is no name of this computer: the test, which
     // reads the host's configuration, is not made again.
-    const std::string name = (parsed.computer ? "/" : "") + key(parsed.host());
+    std::string name = parsed.computer ? "/" : "";
+    name += key(parsed.host());
     if (m_computer && m_domain) {
         const std::lock_guard lock(m_mutex);
         if (const auto route = m_routes.find(name); route != m_routes.end())
