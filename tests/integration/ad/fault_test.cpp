@@ -90,15 +90,9 @@ TEST_F(FaultTest, TypingANameWhileTheControllerIsOutWaitsOnceAndTheFirstLookupAf
         SCOPED_TRACE(outage.name);
         auto timeouts = limits(10s);
         timeouts.retry = 1500ms; // room for the controller to catch up with what queued meanwhile
-        ldapdir::ConnectionCache cache(timeouts);
-        ldapdir::LdapService own(cache);
-        fakes::FakeComputerSystem computer;
-        computer.systems = {{"quill.test", "VM"}};
-        fakes::FixedClock clock;
-        app::Form form;
-        const std::string commandLine = "jdoe";
-        app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
-        ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load));
+        LdapWindow w(op, timeouts);
+        auto [cache, form, window] = std::tie(w.cache, w.form, w.window);
+        ASSERT_TRUE(w.load());
         ASSERT_EQ(form.text("DisplayCondition"), "テスト 利用者 有効");
 
         const auto before = cache.counts();
@@ -141,15 +135,9 @@ TEST_F(FaultTest, TypingANameWhileTheControllerThatIsAlsoTheNameServerIsStoppedN
     const RealClient client(dc.state());
     for (const std::string target : {"QUILL", "quill.test", "dc1.quill.test"}) {
         SCOPED_TRACE(target);
-        ldapdir::ConnectionCache cache; // the program's own limits
-        ldapdir::LdapService own(cache);
-        fakes::FakeComputerSystem computer;
-        computer.systems = {{"quill.test", "VM"}};
-        fakes::FixedClock clock;
-        app::Form form;
-        const std::string commandLine = "jdoe";
-        app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
-        ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load) && window.textEdited("trgSrv", target));
+        LdapWindow w(op); // the program's own limits
+        auto [cache, form, window] = std::tie(w.cache, w.form, w.window);
+        ASSERT_TRUE(w.load(target));
         ASSERT_TRUE(window.textEdited("account_Combo", "stopped")); // a first good lookup there
         ASSERT_EQ(form.text("DisplayCondition"), "停止中 無効");
         const auto before = cache.counts();

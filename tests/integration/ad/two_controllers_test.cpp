@@ -21,15 +21,9 @@ TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenThe
         setenv("KRB5_CONFIG", (dc.state() + "/krb5.conf").c_str(), 1);
         return status;
     };
-    ldapdir::ConnectionCache cache;
-    ldapdir::LdapService own(cache);
-    fakes::FakeComputerSystem computer;
-    computer.systems = {{"quill.test", "VM"}};
-    fakes::FixedClock clock;
-    app::Form form;
-    const std::string commandLine = "jdoe";
-    app::LockOpener window(form, app::Environment{own, computer, op, clock}, commandLine);
-    ASSERT_TRUE(window.dispatch("LockOpener", app::Event::Load) && window.textEdited("trgSrv", "dc1.quill.test"));
+    LdapWindow w(op);
+    auto [cache, form, window] = std::tie(w.cache, w.form, w.window);
+    ASSERT_TRUE(w.load("dc1.quill.test"));
     const auto choose = [&](const std::string& account) {
         const auto started = std::chrono::steady_clock::now();
         EXPECT_TRUE(window.textEdited("account_Combo", account));
