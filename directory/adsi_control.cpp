@@ -340,6 +340,9 @@ bool ADSIControl::PasswordReset(const std::string& Account, const Secret& NewPas
     try {
         quill::BusyPointer busy(m_operator);
         auto user = bindUser(Account);
+        // The operator's temporary password would stay in use for good.
+        if (user->passwordNeverExpires())
+            return false;
         if (holdsNonSpace(NewPassword.view()))
             user->setPassword(NewPassword);
         user->put("PasswordExpired", Value::int16(1));

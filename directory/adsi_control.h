@@ -73,6 +73,7 @@ public:
     bool AddGlobalGroup(const std::string& TargetAccount, const std::string& AddingGroupName);
     bool DelGlobalGroup(const std::string& TargetAccount, const std::string& AddingGroupName);
     // 14: asks the operator first; a blank password sets none but still forces a change at next logon.
+    // An account whose password never expires is refused before anything is written.
     bool PasswordReset(const std::string& Account, const Secret& NewPassword = Secret());
     // 15
     bool ChangeChineseCharacter(const std::string& Account, const std::string& ChangingTo);

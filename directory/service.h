@@ -41,6 +41,9 @@ public:
     virtual bool isAccountLocked() = 0;
     virtual void setIsAccountLocked(bool locked) = 0;
     virtual void setPassword(const Secret& password) = 0;
+    // The password never expires. Every directory then accepts "must change at next logon" and
+    // ignores it, so a reset that promises a change at the next logon must not be made.
+    virtual bool passwordNeverExpires() = 0;
     // Calls visit once per group the account belongs to, in the directory's order.
     virtual void groups(const std::function<void(Group&)>& visit) = 0;
 };

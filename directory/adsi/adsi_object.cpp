@@ -138,6 +138,15 @@ void AdsiUser::setPassword(const Secret& password) {
     check(hr, "SetPassword");
 }
 
+bool AdsiUser::passwordNeverExpires() {
+    constexpr long kDontExpirePassword = 0x10000; // ADS_UF_DONT_EXPIRE_PASSWD
+    const Bstr name = bstr("UserFlags");
+    Variant value;
+    check(m_user->Get(name.get(), value.put()), "UserFlags");
+    check(VariantChangeType(value.get(), value.get(), 0, VT_I4), "UserFlags");
+    return (value.get()->lVal & kDontExpirePassword) != 0;
+}
+
 void AdsiUser::groups(const std::function<void(Group&)>& visit) {
     ComPtr<IADsMembers> members;
     check(m_user->Groups(members.put()), "Groups");

@@ -44,6 +44,7 @@ public:
     bool isAccountLocked() override;
     void setIsAccountLocked(bool locked) override;
     void setPassword(const Secret& password) override;
+    bool passwordNeverExpires() override;
     void groups(const std::function<void(Group&)>& visit) override;
 
 private:

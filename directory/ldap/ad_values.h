@@ -16,6 +16,7 @@ inline constexpr std::int64_t kNeverExpires = std::numeric_limits<std::int64_t>:
 // userAccountControl and msDS-User-Account-Control-Computed bits.
 inline constexpr std::uint32_t kAccountDisable = 0x2;
 inline constexpr std::uint32_t kLockout = 0x10;
+inline constexpr std::uint32_t kDontExpirePassword = 0x10000;
 
 // What sAMAccountType says an account is. Filtering on it (indexed, one value) is much cheaper
 // for the server than (&(objectCategory=person)(objectClass=user)), which selects the same users.

@@ -237,6 +237,10 @@ bool LdapUser::isAccountLocked() {
     return m_lockedAtPdc || (flags("msDS-User-Account-Control-Computed") & kLockout) != 0;
 }
 
+bool LdapUser::passwordNeverExpires() {
+    return (flags("userAccountControl") & kDontExpirePassword) != 0;
+}
+
 void LdapUser::setIsAccountLocked(bool locked) {
     if (locked)
         throw directory::Error(directory::codes::kBadParameter, "アカウントのロックは解除のみできます。");

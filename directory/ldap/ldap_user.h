@@ -36,6 +36,7 @@ public:
     bool isAccountLocked() override;
     void setIsAccountLocked(bool locked) override;
     void setPassword(const directory::Secret& password) override;
+    bool passwordNeverExpires() override;
     void groups(const std::function<void(directory::Group&)>& visit) override;
 
     // The PDC emulator showed the account locked out when it was bound.

@@ -25,6 +25,7 @@ struct Timeouts {
 // acct_flags bits.
 inline constexpr std::uint32_t kAcbDisabled = 0x1;
 inline constexpr std::uint32_t kAcbNormal = 0x10;
+inline constexpr std::uint32_t kAcbPwNoExp = 0x200;
 inline constexpr std::uint32_t kAcbAutolock = 0x400;
 
 // Account expiry values (100-ns intervals since 1601 UTC) that mean "no limit": 0, the largest

@@ -33,6 +33,7 @@ public:
     bool isAccountLocked() override { return (state().flags & kAcbAutolock) != 0; }
     void setIsAccountLocked(bool locked) override;
     void setPassword(const directory::Secret& password) override;
+    bool passwordNeverExpires() override { return (state().flags & kAcbPwNoExp) != 0; }
     void groups(const std::function<void(directory::Group&)>& visit) override;
 
 private:

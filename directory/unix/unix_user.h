@@ -36,6 +36,8 @@ public:
     // Kept for setInfo; empty passwords and line breaks are refused at once. A disabled account
     // stays disabled.
     void setPassword(const directory::Secret& password) override;
+    // A last-change day of 0 forces a change whatever the maximum age: never in the way.
+    bool passwordNeverExpires() override { return false; }
     // The primary group first, then the groups that list the account, in file order.
     void groups(const std::function<void(directory::Group&)>& visit) override;
 

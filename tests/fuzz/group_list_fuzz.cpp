@@ -42,6 +42,7 @@ public:
     bool isAccountLocked() override { return false; }
     void setIsAccountLocked(bool) override {}
     void setPassword(const directory::Secret&) override {}
+    bool passwordNeverExpires() override { return false; }
     void groups(const std::function<void(directory::Group&)>& visit) override {
         for (const GroupText& text : m_groups) {
             InputGroup group(text);

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, argv);
 
     guitest::MemoryDirectory directory("CORP");
-    directory.add({"jdoe", "Doe, John", true, false, "", {}, {}});
+    directory.add({"jdoe", "Doe, John", true, false, "", {}, {}, false});
     guitest::FixedComputerSystem computerSystem;
     guitest::FixedClock clock;
     if (scenario == "load-fails")

@@ -40,6 +40,7 @@ public:
         m_account.password = std::string(password.view());
         m_pending.password = m_account.password;
     }
+    bool passwordNeverExpires() override { return m_account.passwordNeverExpires; }
     void groups(const std::function<void(directory::Group&)>&) override {}
 
 private:

@@ -18,6 +18,7 @@ struct MemoryAccount {
     std::string password;
     std::optional<std::int32_t> passwordExpired;
     std::optional<directory::Value> expiration;
+    bool passwordNeverExpires = false;
 };
 
 // A small in-memory directory: one domain's users in listing order. It records every bind and

@@ -169,9 +169,27 @@ TEST_F(ADSIControlTest, PasswordResetSetsThenExpiresThenCommits) {
     EXPECT_TRUE(control.PasswordReset("jdoe", Secret(" pass word ")));
     EXPECT_EQ(dir.log,
               (Log{"box jdoe のパスワードをリセットします。よろしいですか？", "busy on", "bind WinNT://CORP/jdoe,User",
-                   "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo", "busy off"}));
+                   "get PasswordNeverExpires", "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo", "busy off"}));
     EXPECT_EQ(dir.account("CORP", "jdoe").password, " pass word "); // spaces at the ends kept
     EXPECT_TRUE(dir.account("CORP", "jdoe").passwordExpired);
+}
+
+// The directory would take "must change" and ignore it: the temporary password would stay for good.
+// An unreadable flag refuses too, rather than promise what may not happen.
+TEST_F(ADSIControlTest, PasswordResetRefusesAPasswordThatNeverExpiresBeforeWriting) {
+    for (const bool unreadable : {false, true}) {
+        dir.log.clear();
+        dir.account("CORP", "jdoe") = {};
+        dir.account("CORP", "jdoe").password = "old";
+        dir.account("CORP", "jdoe").passwordNeverExpires = !unreadable;
+        dir.failOn = unreadable ? std::optional<std::string>("get PasswordNeverExpires") : std::nullopt;
+        op.answers = {quill::msgbox::kAnswerYes};
+        EXPECT_FALSE(control.PasswordReset("jdoe", Secret("Temp#1")));
+        EXPECT_EQ(dir.log.back(), "busy off") << unreadable;
+        EXPECT_EQ(dir.log[dir.log.size() - 2], "get PasswordNeverExpires") << unreadable;
+        EXPECT_EQ(dir.account("CORP", "jdoe").password, "old");
+        EXPECT_FALSE(dir.account("CORP", "jdoe").passwordExpired);
+    }
 }
 
 TEST_F(ADSIControlTest, BlankPasswordSetsNoneButStillForcesAChange) {

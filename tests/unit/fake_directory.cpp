@@ -103,6 +103,10 @@ public:
         m_account.password.assign(password.view());
         m_pending.password = m_account.password;
     }
+    bool passwordNeverExpires() override {
+        m_dir.record("get PasswordNeverExpires");
+        return m_account.passwordNeverExpires;
+    }
     void groups(const std::function<void(directory::Group&)>& visit) override {
         m_dir.record("get Groups");
         for (const auto& name : m_account.groups) {

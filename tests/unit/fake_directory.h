@@ -16,6 +16,7 @@ struct FakeAccount {
     bool locked = false;
     std::string password;
     bool passwordExpired = false;
+    bool passwordNeverExpires = false;
     std::optional<directory::Value> expiration;
     std::vector<std::string> groups;
 };

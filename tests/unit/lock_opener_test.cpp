@@ -234,8 +234,8 @@ TEST_F(Window, ResetAskedTwiceThenUnlocksSetsAndExpires) {
     EXPECT_EQ(dir.log,
               (Log{"box " + kResetPrompt, "busy on", "bind WinNT://CORP/jdoe,User", "put IsAccountLocked=false",
                    "SetInfo", "busy off", "box jdoe のパスワードをリセットします。よろしいですか？", "busy on",
-                   "bind WinNT://CORP/jdoe,User", "SetPassword", "put PasswordExpired=Int16(1)", "SetInfo", "busy off",
-                   "box 解除/パスワードリセットされました。"}));
+                   "bind WinNT://CORP/jdoe,User", "get PasswordNeverExpires", "SetPassword",
+                   "put PasswordExpired=Int16(1)", "SetInfo", "busy off", "box 解除/パスワードリセットされました。"}));
     EXPECT_EQ(op.shown[0].style, 0x34);
     EXPECT_EQ(op.shown[0].title, std::string("パスワードリセットの確認"));
     EXPECT_EQ(op.shown[2].style, 0);

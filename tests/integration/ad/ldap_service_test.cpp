@@ -177,6 +177,25 @@ TEST_F(AdTest, APasswordThePolicyRefusesChangesNothingAtAll) {
     EXPECT_EQ(dc.kinit("refused", dc.password("refused"), "FILE:" + dc.state() + "/cc.scratch", &out), 0) << out;
 }
 
+// With DONT_EXPIRE_PASSWORD the controller takes pwdLastSet 0 and ignores it: refused untouched.
+TEST_F(AdTest, AResetOfAPasswordThatNeverExpiresChangesNothing) {
+    const auto setFlags = [](int flags) {
+        const std::string ldif = "dn: CN=trail,CN=Users,DC=quill,DC=test\nchangetype: modify\n"
+                                 "replace: userAccountControl\nuserAccountControl: " +
+                                 std::to_string(flags) + "\n";
+        std::string out;
+        return runCommand("ldapmodify -Q -N -Y GSSAPI -H ldap://dc1.quill.test", &out, &ldif) == 0;
+    };
+    ASSERT_TRUE(setFlags(512 | ldapdir::kDontExpirePassword));
+    const auto before = dc.first("trail", "pwdLastSet");
+    op.answers = {mb::kAnswerYes};
+    EXPECT_FALSE(control().PasswordReset("trail", Secret("Other-Pass-123x")));
+    EXPECT_EQ(dc.first("trail", "pwdLastSet"), before);
+    std::string out;
+    EXPECT_EQ(dc.kinit("trail", dc.password("trail"), "FILE:" + dc.state() + "/cc.scratch", &out), 0) << out;
+    EXPECT_TRUE(setFlags(512));
+}
+
 TEST_F(AdTest, APasswordWithoutSetInfoChangesNothing) {
     const auto before = dc.first("refused", "pwdLastSet");
     bindUser(service, "refused")->setPassword(Secret("Never-Sent-123x"));

@@ -148,6 +148,17 @@ TEST_F(MemberTest, AUserWhoIsNoAdministratorChangesNothing) {
     EXPECT_EQ(member.account("shared"), before);
 }
 
+// With ACB_PWNOEXP the computer takes "must change" and ignores it: the reset is refused untouched.
+TEST_F(MemberTest, AResetOfAPasswordThatNeverExpiresChangesNothing) {
+    ASSERT_EQ(member.exec("pdbedit -r -u shared -c '[X]'"), 0);
+    const auto before = member.account("shared");
+    op.answers = {mb::kAnswerYes};
+    EXPECT_FALSE(control(*service).PasswordReset("shared", directory::Secret("Nb-4d-not-set-8Z")));
+    EXPECT_EQ(member.account("shared"), before);
+    EXPECT_EQ(member.logon("shared", member.password("shared")).find("NT_STATUS"), std::string::npos);
+    ASSERT_EQ(member.exec("pdbedit -r -u shared -c '[ ]'"), 0);
+}
+
 TEST_F(MemberTest, ABlankResetKeepsThePasswordAndOnlyForcesAChange) {
     auto adsi = control(*service, "files1.quill.test");
     op.answers = {mb::kAnswerYes};
