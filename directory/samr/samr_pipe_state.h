@@ -1,0 +1,158 @@
+#pragma once
+
+// What the SAMR pipe's source files share: the connection's state, its open handles and the one
+// way every generated call is made.
+
+#include "samba_rpc.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "directory/error.h"
+#include "directory/sigpipe_guard.h"
+#include "samr_pipe.h"
+
+namespace samrdir {
+
+inline constexpr std::uint32_t kMaximumAllowed = 0x02000000; // SEC_FLAG_MAXIMUM_ALLOWED
+// Users and groups are opened for what one use needs, never for the most the server allows:
+// Samba lets a maximum-allowed handle of a plain domain user change a local account's
+// description, which a handle asked for the right to set attributes is refused.
+inline constexpr std::uint32_t kUserRead = SAMR_USER_ACCESS_GET_NAME_ETC | SAMR_USER_ACCESS_GET_LOCALE |
+                                           SAMR_USER_ACCESS_GET_LOGONINFO | SAMR_USER_ACCESS_GET_ATTRIBUTES;
+inline constexpr std::uint32_t kUserWrite = SAMR_USER_ACCESS_SET_ATTRIBUTES | SAMR_USER_ACCESS_SET_LOC_COM;
+inline constexpr std::uint32_t kUserPassword = SAMR_USER_ACCESS_SET_PASSWORD | SAMR_USER_ACCESS_SET_ATTRIBUTES;
+inline constexpr std::uint32_t kAliasRead = SAMR_ALIAS_ACCESS_LOOKUP_INFO | SAMR_ALIAS_ACCESS_GET_MEMBERS;
+inline constexpr std::uint32_t kAliasWrite = SAMR_ALIAS_ACCESS_ADD_MEMBER | SAMR_ALIAS_ACCESS_REMOVE_MEMBER;
+inline constexpr std::uint32_t kSidNameUser = 1;
+inline constexpr std::uint32_t kSidNameAlias = 4;
+
+std::string lower(std::string text);
+std::string text(const lsa_String& s);
+bool sameName(const std::string& a, const char* b);
+// The NTSTATUS number as Windows documents it, e.g. 0xC0000022.
+std::string statusText(NTSTATUS status);
+
+// One talloc allocation for the length of a call.
+class Scratch {
+public:
+    Scratch() : m_ctx(talloc_new(nullptr)) {
+        if (!m_ctx)
+            throw std::bad_alloc();
+    }
+    ~Scratch() { talloc_free(m_ctx); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    TALLOC_CTX* get() const noexcept { return m_ctx; }
+
+private:
+    TALLOC_CTX* m_ctx;
+};
+
+// Debian ships the generated SAMR client calls in Samba's private libdcerpc-samba, which the
+// public libdcerpc loads but no public library exports; they are taken from the process by
+// name, with the types of the public header.
+template <class F> F generated(const char* name) {
+    void* symbol = dlsym(RTLD_DEFAULT, name);
+    if (!symbol)
+        throw directory::Error(directory::codes::kFail,
+                               std::string("Samba の SAMR クライアント関数 ") + name + " が見つかりません。");
+    return reinterpret_cast<F>(symbol);
+}
+#define SAMR(name)                                                                                                     \
+    ([] {                                                                                                              \
+        static const auto call = generated<decltype(&name)>(#name);                                                    \
+        return call;                                                                                                   \
+    }())
+
+struct SamrPipe::State {
+    std::string host;
+    std::string computerName;
+    Timeouts timeouts;
+    bool broken = false;
+    bool timedOut = false;
+    TALLOC_CTX* mem = nullptr;
+    tevent_context* ev = nullptr;
+    dcerpc_pipe* pipe = nullptr;
+    policy_handle connectHandle{};
+    policy_handle domainHandle{};
+    policy_handle builtinHandle{};
+    dom_sid domainSid{};
+    dom_sid builtinSid{};
+    std::vector<std::uint8_t> sessionKey;
+    // Users whose handle stays open, by name in lower case: a lookup of a user seen before is one
+    // round trip.
+    std::map<std::string, std::pair<std::uint32_t, policy_handle>> userByName;
+    std::map<std::uint32_t, policy_handle> userHandles;
+
+    ~State();
+
+    [[noreturn]] void unreachable(NTSTATUS status);
+    // A refusal by the computer, with its own number and a Japanese description.
+    [[noreturn]] void refused(NTSTATUS status, const std::string& what);
+
+    // One generated call with a time limit. A transport failure breaks the pipe; the call's own
+    // result is returned for the caller to judge.
+    template <class R>
+    NTSTATUS call(tevent_req* (*send)(TALLOC_CTX*, tevent_context*, dcerpc_binding_handle*, R*),
+                  NTSTATUS (*recv)(tevent_req*, TALLOC_CTX*), R* r, TALLOC_CTX* scratch,
+                  std::chrono::milliseconds limit);
+
+    void close(policy_handle handle);
+    dom_sid sidOf(const dom_sid& domain, std::uint32_t rid) const;
+    // A handle to read the user, kept open for later reads.
+    policy_handle openUser(std::uint32_t rid);
+    policy_handle openUser(std::uint32_t rid, std::uint32_t access);
+    void forgetUsers();
+    void forgetUser(std::uint32_t rid);
+    // QueryUserInfo level 21 on an open handle: the call's own result, and the state when it is OK.
+    NTSTATUS query(policy_handle handle, UserState& state);
+    std::optional<Account> lookupIn(policy_handle& domain, bool builtin, const std::string& name);
+    policy_handle openAlias(const Account& alias, std::uint32_t access);
+
+    // Closes a handle opened for one write when the write is done.
+    struct Closing {
+        State& state;
+        policy_handle handle;
+        Closing(State& owner, policy_handle opened) : state(owner), handle(opened) {}
+        Closing(const Closing&) = delete;
+        Closing& operator=(const Closing&) = delete;
+        ~Closing();
+    };
+
+    void connect(std::chrono::milliseconds limit);
+    void openDomains();
+};
+
+template <class R>
+NTSTATUS SamrPipe::State::call(tevent_req* (*send)(TALLOC_CTX*, tevent_context*, dcerpc_binding_handle*, R*),
+                               NTSTATUS (*recv)(tevent_req*, TALLOC_CTX*), R* r, TALLOC_CTX* scratch,
+                               std::chrono::milliseconds limit) {
+    if (broken)
+        throw directory::Error(directory::codes::kServerUnavailable,
+                               "コンピューター " + host + " との接続が切れました。");
+    const directory::SigpipeGuard quiet;
+    tevent_req* request = send(scratch, ev, pipe->binding_handle, r);
+    if (!request)
+        throw std::bad_alloc();
+    const auto ms = limit.count();
+    tevent_req_set_endtime(request, ev, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000));
+    NTSTATUS status = NT_STATUS_INTERNAL_ERROR;
+    if (tevent_req_poll(request, ev))
+        status = recv(request, scratch);
+    else
+        status = NT_STATUS_IO_TIMEOUT;
+    talloc_free(request);
+    if (!NT_STATUS_IS_OK(status))
+        unreachable(status);
+    return r->out.result;
+}
+
+} // namespace samrdir
