@@ -43,8 +43,7 @@ std::optional<std::string> SamrPipe::userName(std::uint32_t rid) {
     r.in.rids = &rid;
     r.out.names = &names;
     r.out.types = &types;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_LookupRids_r_send), SAMR(dcerpc_samr_LookupRids_r_recv), &r,
-                                    scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
     if (!NT_STATUS_IS_OK(result) || names.count < 1 || types.count < 1 || types.ids[0] != kSidNameUser)
         return std::nullopt;
     return text(names.names[0]);
@@ -105,8 +104,7 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
     r.in.user_handle = &handle.handle;
     r.in.level = UserAllInformation;
     r.in.info = &info;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r,
-                                    scratch.get(), m->timeouts.write);
+    const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.write);
     if (!NT_STATUS_IS_OK(result))
         m->refused(result, "アカウントの変更");
 }
@@ -128,23 +126,22 @@ void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password,
             ~Wipe() { directory::secureZero(&info, sizeof info); }
         } wipe{info};
         if (level == UserInternal7InformationNew) {
-            encryptPasswordAes(password.view(), m->sessionKey, aes);
+            encryptPasswordAes(password.view(), m->connection->sessionKey(), aes);
             std::memcpy(info.info31.password.auth_data, aes.authData, sizeof aes.authData);
             std::memcpy(info.info31.password.salt, aes.salt, sizeof aes.salt);
             info.info31.password.cipher_len = AesPassword::kCipherSize;
             info.info31.password.cipher = aes.cipher;
             info.info31.password_expired = expired ? 1 : 0;
         } else if (level == UserInternal5InformationNew) {
-            encryptPasswordEx(password.view(), m->sessionKey, info.info26.password.data);
+            encryptPasswordEx(password.view(), m->connection->sessionKey(), info.info26.password.data);
             info.info26.password_expired = expired ? 1 : 0;
         } else {
-            encryptPassword(password.view(), m->sessionKey, info.info24.password.data);
+            encryptPassword(password.view(), m->connection->sessionKey(), info.info24.password.data);
             info.info24.password_expired = expired ? 1 : 0;
         }
         r.in.level = level;
         r.in.info = &info;
-        result = m->call(SAMR(dcerpc_samr_SetUserInfo2_r_send), SAMR(dcerpc_samr_SetUserInfo2_r_recv), &r,
-                         scratch.get(), m->timeouts.write);
+        result = m->call(&r, scratch.get(), m->timeouts.write);
         if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS))
             break;
     }
@@ -166,8 +163,7 @@ void SamrPipe::enumerateUsers(const std::function<void(std::uint32_t, const std:
         r.out.resume_handle = &resume;
         r.out.sam = &users;
         r.out.num_entries = &count;
-        const NTSTATUS result = m->call(SAMR(dcerpc_samr_EnumDomainUsers_r_send),
-                                        SAMR(dcerpc_samr_EnumDomainUsers_r_recv), &r, scratch.get(), m->timeouts.read);
+        const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
         const bool more = NT_STATUS_EQUAL(result, STATUS_MORE_ENTRIES);
         if (!NT_STATUS_IS_OK(result) && !more)
             m->refused(result, "ユーザーの一覧");
@@ -192,9 +188,7 @@ std::vector<Account> SamrPipe::aliases() {
         r.out.resume_handle = &resume;
         r.out.sam = &aliases;
         r.out.num_entries = &count;
-        const NTSTATUS result =
-            m->call(SAMR(dcerpc_samr_EnumDomainAliases_r_send), SAMR(dcerpc_samr_EnumDomainAliases_r_recv), &r,
-                    scratch.get(), m->timeouts.read);
+        const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
         const bool more = NT_STATUS_EQUAL(result, STATUS_MORE_ENTRIES);
         if (!NT_STATUS_IS_OK(result) && !more)
             m->refused(result, "グループの一覧");
@@ -220,8 +214,7 @@ std::vector<Account> SamrPipe::aliasesOf(std::uint32_t userRid) {
         r.in.domain_handle = builtin ? &m->builtinHandle : &m->domainHandle;
         r.in.sids = &sids;
         r.out.rids = &rids;
-        NTSTATUS result = m->call(SAMR(dcerpc_samr_GetAliasMembership_r_send),
-                                  SAMR(dcerpc_samr_GetAliasMembership_r_recv), &r, scratch.get(), m->timeouts.read);
+        NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
         if (!NT_STATUS_IS_OK(result))
             m->refused(result, "グループの一覧");
         if (rids.count == 0)
@@ -234,8 +227,7 @@ std::vector<Account> SamrPipe::aliasesOf(std::uint32_t userRid) {
         l.in.rids = rids.ids;
         l.out.names = &names;
         l.out.types = &types;
-        result = m->call(SAMR(dcerpc_samr_LookupRids_r_send), SAMR(dcerpc_samr_LookupRids_r_recv), &l, scratch.get(),
-                         m->timeouts.read);
+        result = m->call(&l, scratch.get(), m->timeouts.read);
         if (!NT_STATUS_IS_OK(result) && !NT_STATUS_EQUAL(result, STATUS_SOME_UNMAPPED))
             m->refused(result, "グループ名の検索");
         for (std::uint32_t i = 0; i < rids.count && i < names.count; ++i)
@@ -252,8 +244,7 @@ std::string SamrPipe::aliasDescription(const Account& alias) {
     r.in.alias_handle = &handle;
     r.in.level = ALIASINFODESCRIPTION;
     r.out.info = &info;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_QueryAliasInfo_r_send), SAMR(dcerpc_samr_QueryAliasInfo_r_recv),
-                                    &r, scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
     m->close(handle);
     if (!NT_STATUS_IS_OK(result) || !info)
         m->refused(result, "グループ情報の読み取り");
@@ -269,14 +260,12 @@ void SamrPipe::changeAliasMember(const Account& alias, std::uint32_t memberRid, 
         samr_AddAliasMember r{};
         r.in.alias_handle = &handle;
         r.in.sid = &sid;
-        result = m->call(SAMR(dcerpc_samr_AddAliasMember_r_send), SAMR(dcerpc_samr_AddAliasMember_r_recv), &r,
-                         scratch.get(), m->timeouts.write);
+        result = m->call(&r, scratch.get(), m->timeouts.write);
     } else {
         samr_DeleteAliasMember r{};
         r.in.alias_handle = &handle;
         r.in.sid = &sid;
-        result = m->call(SAMR(dcerpc_samr_DeleteAliasMember_r_send), SAMR(dcerpc_samr_DeleteAliasMember_r_recv), &r,
-                         scratch.get(), m->timeouts.write);
+        result = m->call(&r, scratch.get(), m->timeouts.write);
     }
     m->close(handle);
     if (!NT_STATUS_IS_OK(result))
@@ -290,8 +279,7 @@ bool SamrPipe::aliasHasMember(const Account& alias, std::uint32_t memberRid) {
     samr_GetMembersInAlias r{};
     r.in.alias_handle = &handle;
     r.out.sids = &sids;
-    const NTSTATUS result = m->call(SAMR(dcerpc_samr_GetMembersInAlias_r_send),
-                                    SAMR(dcerpc_samr_GetMembersInAlias_r_recv), &r, scratch.get(), m->timeouts.read);
+    const NTSTATUS result = m->call(&r, scratch.get(), m->timeouts.read);
     m->close(handle);
     if (!NT_STATUS_IS_OK(result))
         m->refused(result, "グループのメンバーの読み取り");

@@ -60,6 +60,18 @@ struct Account {
     std::string name;
 };
 
+class SamrConnection;
+
+// Opens a connection to host's SAMR pipe within `limit`. Throws directory::Error: refused
+// (kLogonFailure), not reached (kServerUnavailable, kTimeout), not encrypted, or without a
+// session key.
+using SamrConnector =
+    std::function<std::unique_ptr<SamrConnection>(const std::string& host, std::chrono::milliseconds limit)>;
+
+// Samba's client libraries: ncacn_np over SMB2/3 with SMB3 encryption, authenticated with the
+// user's Kerberos ticket from the default credential cache.
+SamrConnector sambaConnector();
+
 // One SAMR pipe to a computer's own account database: ncacn_np over SMB2/3 with SMB3 encryption,
 // authenticated with the user's Kerberos ticket from the default credential cache, with the
 // computer's account domain and Builtin open. Every call throws directory::Error: a refusal by
@@ -67,8 +79,9 @@ struct Account {
 // which the pipe is broken() and must be replaced. Used from one thread at a time.
 class SamrPipe {
 public:
-    // Connects within `limit`. host: a host name, a NetBIOS name or an address.
-    SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts);
+    // Connects through `connector` within `limit`. host: a host name, a NetBIOS name or an address.
+    SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts,
+             const SamrConnector& connector);
     ~SamrPipe();
     SamrPipe(const SamrPipe&) = delete;
     SamrPipe& operator=(const SamrPipe&) = delete;

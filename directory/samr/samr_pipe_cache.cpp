@@ -64,7 +64,7 @@ std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const st
             m_failedAt.erase(failed);
     }
     try {
-        auto pipe = std::make_shared<SamrPipe>(name, limit, m_timeouts);
+        auto pipe = std::make_shared<SamrPipe>(name, limit, m_timeouts, m_connector);
         m_failedAt.erase(key);
         m_pipes[key] = pipe;
         return pipe;

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+
+#include "samr_failure.h"
 
 namespace samrdir {
 
@@ -21,25 +22,10 @@ bool sameName(const std::string& a, const char* b) {
     return b && strcasecmp(a.c_str(), b) == 0;
 }
 
-std::string statusText(NTSTATUS status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(NT_STATUS_V(status)));
-    return text;
-}
-
-SamrPipe::State::~State() {
-    directory::secureZero(sessionKey.data(), sessionKey.size());
-    const directory::SigpipeGuard quiet; // closing may still write to a dropped connection
-    talloc_free(mem);
-}
-
 void SamrPipe::State::unreachable(NTSTATUS status) {
     broken = true;
     timedOut = NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT);
-    if (timedOut)
-        throw directory::Error(directory::codes::kTimeout, "コンピューター " + host + " が応答しません。");
-    throw directory::Error(directory::codes::kServerUnavailable,
-                           "コンピューター " + host + " に接続できません (" + statusText(status) + ")。");
+    throw samrdir::unreachable(host, status);
 }
 
 void SamrPipe::State::refused(NTSTATUS status, const std::string& what) {
@@ -68,7 +54,7 @@ void SamrPipe::State::close(policy_handle handle) {
     samr_Close r{};
     r.in.handle = &handle;
     r.out.handle = &handle;
-    call(SAMR(dcerpc_samr_Close_r_send), SAMR(dcerpc_samr_Close_r_recv), &r, scratch.get(), timeouts.read);
+    call(&r, scratch.get(), timeouts.read);
 }
 
 dom_sid SamrPipe::State::sidOf(const dom_sid& domain, std::uint32_t rid) const {
@@ -97,8 +83,7 @@ policy_handle SamrPipe::State::openUser(std::uint32_t rid, std::uint32_t access)
     r.in.access_mask = access;
     r.in.rid = rid;
     r.out.user_handle = &handle;
-    const NTSTATUS result =
-        call(SAMR(dcerpc_samr_OpenUser_r_send), SAMR(dcerpc_samr_OpenUser_r_recv), &r, scratch.get(), timeouts.read);
+    const NTSTATUS result = call(&r, scratch.get(), timeouts.read);
     if (!NT_STATUS_IS_OK(result))
         refused(result, access == kUserRead ? "ユーザーの読み取り" : "ユーザーの変更");
     return handle;
@@ -132,8 +117,7 @@ NTSTATUS SamrPipe::State::query(policy_handle handle, UserState& state) {
     r.in.user_handle = &handle;
     r.in.level = UserAllInformation;
     r.out.info = &info;
-    const NTSTATUS result = call(SAMR(dcerpc_samr_QueryUserInfo_r_send), SAMR(dcerpc_samr_QueryUserInfo_r_recv), &r,
-                                 scratch.get(), timeouts.read);
+    const NTSTATUS result = call(&r, scratch.get(), timeouts.read);
     if (NT_STATUS_IS_OK(result) && info) {
         const samr_UserInfo21& i = info->info21;
         state.name = text(i.account_name);
@@ -157,8 +141,7 @@ std::optional<Account> SamrPipe::State::lookupIn(policy_handle& domain, bool bui
     r.in.names = &names;
     r.out.rids = &rids;
     r.out.types = &types;
-    const NTSTATUS result = call(SAMR(dcerpc_samr_LookupNames_r_send), SAMR(dcerpc_samr_LookupNames_r_recv), &r,
-                                 scratch.get(), timeouts.read);
+    const NTSTATUS result = call(&r, scratch.get(), timeouts.read);
     if (NT_STATUS_EQUAL(result, NT_STATUS_NONE_MAPPED))
         return std::nullopt;
     if (!NT_STATUS_IS_OK(result))
@@ -183,8 +166,7 @@ policy_handle SamrPipe::State::openAlias(const Account& alias, std::uint32_t acc
     r.in.access_mask = access;
     r.in.rid = alias.rid;
     r.out.alias_handle = &handle;
-    const NTSTATUS result =
-        call(SAMR(dcerpc_samr_OpenAlias_r_send), SAMR(dcerpc_samr_OpenAlias_r_recv), &r, scratch.get(), timeouts.read);
+    const NTSTATUS result = call(&r, scratch.get(), timeouts.read);
     if (!NT_STATUS_IS_OK(result))
         refused(result, access == kAliasRead ? "グループの読み取り" : "グループの変更");
     return handle;

@@ -5,18 +5,17 @@
 
 #include "samba_rpc.h"
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "directory/error.h"
-#include "directory/sigpipe_guard.h"
+#include "samr_connection.h"
 #include "samr_pipe.h"
 
 namespace samrdir {
@@ -37,8 +36,6 @@ inline constexpr std::uint32_t kSidNameAlias = 4;
 std::string lower(std::string text);
 std::string text(const lsa_String& s);
 bool sameName(const std::string& a, const char* b);
-// The NTSTATUS number as Windows documents it, e.g. 0xC0000022.
-std::string statusText(NTSTATUS status);
 
 // One talloc allocation for the length of a call.
 class Scratch {
@@ -56,54 +53,38 @@ private:
     TALLOC_CTX* m_ctx;
 };
 
-// Debian ships the generated SAMR client calls in Samba's private libdcerpc-samba, which the
-// public libdcerpc loads but no public library exports; they are taken from the process by
-// name, with the types of the public header.
-template <class F> F generated(const char* name) {
-    void* symbol = dlsym(RTLD_DEFAULT, name);
-    if (!symbol)
-        throw directory::Error(directory::codes::kFail,
-                               std::string("Samba の SAMR クライアント関数 ") + name + " が見つかりません。");
-    return reinterpret_cast<F>(symbol);
-}
-#define SAMR(name)                                                                                                     \
-    ([] {                                                                                                              \
-        static const auto call = generated<decltype(&name)>(#name);                                                    \
-        return call;                                                                                                   \
-    }())
-
 struct SamrPipe::State {
     std::string host;
     std::string computerName;
     Timeouts timeouts;
     bool broken = false;
     bool timedOut = false;
-    TALLOC_CTX* mem = nullptr;
-    tevent_context* ev = nullptr;
-    dcerpc_pipe* pipe = nullptr;
+    std::unique_ptr<SamrConnection> connection;
     policy_handle connectHandle{};
     policy_handle domainHandle{};
     policy_handle builtinHandle{};
     dom_sid domainSid{};
     dom_sid builtinSid{};
-    std::vector<std::uint8_t> sessionKey;
     // Users whose handle stays open, by name in lower case: a lookup of a user seen before is one
     // round trip.
     std::map<std::string, std::pair<std::uint32_t, policy_handle>> userByName;
     std::map<std::uint32_t, policy_handle> userHandles;
 
-    ~State();
-
     [[noreturn]] void unreachable(NTSTATUS status);
     // A refusal by the computer, with its own number and a Japanese description.
     [[noreturn]] void refused(NTSTATUS status, const std::string& what);
 
-    // One generated call with a time limit. A transport failure breaks the pipe; the call's own
-    // result is returned for the caller to judge.
-    template <class R>
-    NTSTATUS call(tevent_req* (*send)(TALLOC_CTX*, tevent_context*, dcerpc_binding_handle*, R*),
-                  NTSTATUS (*recv)(tevent_req*, TALLOC_CTX*), R* r, TALLOC_CTX* scratch,
-                  std::chrono::milliseconds limit);
+    // One call with a time limit. A transport failure breaks the pipe; the call's own result is
+    // returned for the caller to judge.
+    template <class R> NTSTATUS call(R* r, TALLOC_CTX* scratch, std::chrono::milliseconds limit) {
+        if (broken)
+            throw directory::Error(directory::codes::kServerUnavailable,
+                                   "コンピューター " + host + " との接続が切れました。");
+        const NTSTATUS status = connection->call(r, scratch, limit);
+        if (!NT_STATUS_IS_OK(status))
+            unreachable(status);
+        return r->out.result;
+    }
 
     void close(policy_handle handle);
     dom_sid sidOf(const dom_sid& domain, std::uint32_t rid) const;
@@ -127,32 +108,7 @@ struct SamrPipe::State {
         ~Closing();
     };
 
-    void connect(std::chrono::milliseconds limit);
     void openDomains();
 };
-
-template <class R>
-NTSTATUS SamrPipe::State::call(tevent_req* (*send)(TALLOC_CTX*, tevent_context*, dcerpc_binding_handle*, R*),
-                               NTSTATUS (*recv)(tevent_req*, TALLOC_CTX*), R* r, TALLOC_CTX* scratch,
-                               std::chrono::milliseconds limit) {
-    if (broken)
-        throw directory::Error(directory::codes::kServerUnavailable,
-                               "コンピューター " + host + " との接続が切れました。");
-    const directory::SigpipeGuard quiet;
-    tevent_req* request = send(scratch, ev, pipe->binding_handle, r);
-    if (!request)
-        throw std::bad_alloc();
-    const auto ms = limit.count();
-    tevent_req_set_endtime(request, ev, tevent_timeval_current_ofs(ms / 1000, (ms % 1000) * 1000));
-    NTSTATUS status = NT_STATUS_INTERNAL_ERROR;
-    if (tevent_req_poll(request, ev))
-        status = recv(request, scratch);
-    else
-        status = NT_STATUS_IO_TIMEOUT;
-    talloc_free(request);
-    if (!NT_STATUS_IS_OK(status))
-        unreachable(status);
-    return r->out.result;
-}
 
 } // namespace samrdir
