@@ -17,4 +17,10 @@ directory::Error unreachable(const std::string& host, NTSTATUS status) {
                             "コンピューター " + host + " に接続できません (" + statusText(status) + ")。");
 }
 
+bool isRejectedCall(NTSTATUS status) {
+    return NT_STATUS_EQUAL(status, NT_STATUS_RPC_ENUM_VALUE_OUT_OF_RANGE) ||
+           NT_STATUS_EQUAL(status, NT_STATUS_RPC_BAD_STUB_DATA) || NT_STATUS_EQUAL(status, NT_STATUS_RPC_INVALID_TAG) ||
+           NT_STATUS_EQUAL(status, NT_STATUS_RPC_PROCNUM_OUT_OF_RANGE);
+}
+
 } // namespace samrdir

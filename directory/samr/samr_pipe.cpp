@@ -142,7 +142,8 @@ void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password,
         r.in.level = level;
         r.in.info = &info;
         result = m->call(&r, scratch.get(), m->timeouts.write);
-        if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS))
+        // A level the computer does not have: the next one, on the same pipe.
+        if (!NT_STATUS_EQUAL(result, NT_STATUS_INVALID_INFO_CLASS) && !isRejectedCall(result))
             break;
     }
     if (!NT_STATUS_IS_OK(result))

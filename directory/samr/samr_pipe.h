@@ -104,7 +104,7 @@ public:
     // user was seen before. Nothing when the account domain has no user of that name.
     std::optional<std::pair<std::uint32_t, UserState>> queryUserByName(const std::string& name);
     void setUser(std::uint32_t rid, const UserChange& change);
-    // Password and "must change" in one SetUserInfo2 call.
+    // Password and "must change" in one SetUserInfo2 call, at the first level the computer has.
     void setPassword(std::uint32_t rid, const directory::Secret& password, bool expired);
 
     // The users of the account domain, in the server's order.

@@ -16,6 +16,7 @@
 
 #include "directory/error.h"
 #include "samr_connection.h"
+#include "samr_failure.h"
 #include "samr_pipe.h"
 
 namespace samrdir {
@@ -74,16 +75,19 @@ struct SamrPipe::State {
     // A refusal by the computer, with its own number and a Japanese description.
     [[noreturn]] void refused(NTSTATUS status, const std::string& what);
 
-    // One call with a time limit. A transport failure breaks the pipe; the call's own result is
-    // returned for the caller to judge.
+    // One call with a time limit: the call's own result, for the caller to judge. A fault the
+    // computer sent for a call it could not take stands for that result. Any other failure breaks
+    // the pipe.
     template <class R> NTSTATUS call(R* r, TALLOC_CTX* scratch, std::chrono::milliseconds limit) {
         if (broken)
             throw directory::Error(directory::codes::kServerUnavailable,
                                    "コンピューター " + host + " との接続が切れました。");
         const NTSTATUS status = connection->call(r, scratch, limit);
-        if (!NT_STATUS_IS_OK(status))
-            unreachable(status);
-        return r->out.result;
+        if (NT_STATUS_IS_OK(status))
+            return r->out.result;
+        if (isRejectedCall(status))
+            return status;
+        unreachable(status);
     }
 
     void close(policy_handle handle);
