@@ -81,7 +81,9 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
     if (change.empty())
         return;
     Scratch scratch;
-    State::Closing handle{*m, m->openUser(rid, kUserWrite)};
+    const std::uint32_t access = (change.flags || change.expiry || change.description ? kUserWriteAccount : 0) |
+                                 (change.passwordExpired ? kUserForcePasswordChange : 0);
+    State::Closing handle{*m, m->openUser(rid, access)};
     samr_UserInfo info{};
     samr_UserInfo21& i = info.info21;
     if (change.flags) {
@@ -111,7 +113,7 @@ void SamrPipe::setUser(std::uint32_t rid, const UserChange& change) {
 
 void SamrPipe::setPassword(std::uint32_t rid, const directory::Secret& password, bool expired) {
     Scratch scratch;
-    State::Closing handle{*m, m->openUser(rid, kUserPassword)};
+    State::Closing handle{*m, m->openUser(rid, kUserForcePasswordChange)};
     // Every level tried carries the password and the expired flag together: AES (31) where the
     // server has it, else the confounded RC4 key (26), else RC4 with the session key (24).
     samr_SetUserInfo2 r{};

@@ -27,8 +27,11 @@ inline constexpr std::uint32_t kMaximumAllowed = 0x02000000; // SEC_FLAG_MAXIMUM
 // description, which a handle asked for the right to set attributes is refused.
 inline constexpr std::uint32_t kUserRead = SAMR_USER_ACCESS_GET_NAME_ETC | SAMR_USER_ACCESS_GET_LOCALE |
                                            SAMR_USER_ACCESS_GET_LOGONINFO | SAMR_USER_ACCESS_GET_ATTRIBUTES;
-inline constexpr std::uint32_t kUserWrite = SAMR_USER_ACCESS_SET_ATTRIBUTES | SAMR_USER_ACCESS_SET_LOC_COM;
-inline constexpr std::uint32_t kUserPassword = SAMR_USER_ACCESS_SET_PASSWORD | SAMR_USER_ACCESS_SET_ATTRIBUTES;
+// MS-SAMR 3.1.5.6.4.2: the account control, its expiry and the admin comment need USER_WRITE_ACCOUNT
+// (SET_ATTRIBUTES); the password and "must change at next logon" need USER_FORCE_PASSWORD_CHANGE
+// (SET_PASSWORD), which Windows checks and Samba skips for a caller mapped to root.
+inline constexpr std::uint32_t kUserWriteAccount = SAMR_USER_ACCESS_SET_ATTRIBUTES;
+inline constexpr std::uint32_t kUserForcePasswordChange = SAMR_USER_ACCESS_SET_PASSWORD;
 inline constexpr std::uint32_t kAliasRead = SAMR_ALIAS_ACCESS_LOOKUP_INFO | SAMR_ALIAS_ACCESS_GET_MEMBERS;
 inline constexpr std::uint32_t kAliasWrite = SAMR_ALIAS_ACCESS_ADD_MEMBER | SAMR_ALIAS_ACCESS_REMOVE_MEMBER;
 inline constexpr std::uint32_t kSidNameUser = 1;

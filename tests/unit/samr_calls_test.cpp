@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "directory/samr/samr_connection.h"
@@ -274,6 +275,58 @@ TEST(SamrPasswordLevels, AFaultForAnUnknownLevelMeansTheNextLevelOnTheSamePipe) 
         EXPECT_EQ(computer.expired, row.set);
         EXPECT_EQ(computer.connects.size(), 1U);
         EXPECT_EQ(pipe->broken(), !row.set);
+    }
+}
+
+TEST(SamrAccess, EachChangeOpensTheUserForTheRightsItNeeds) {
+    constexpr std::uint32_t kWriteAccount = 0x20; // USER_WRITE_ACCOUNT
+    constexpr std::uint32_t kForceChange = 0x80;  // USER_FORCE_PASSWORD_CHANGE
+    constexpr std::uint32_t kReadForState = 0x1B; // the read handle the state comes from
+    struct Row {
+        const char* name;
+        std::function<void(SamrUser&)> change;
+        std::set<std::uint32_t> writeAccess;
+    };
+    const Row rows[] = {
+        {"MsSamr_3_1_5_6_4_2_UnlockNeedsWriteAccount",
+         [](SamrUser& u) { u.setIsAccountLocked(false); },
+         {kWriteAccount}},
+        {"MsSamr_3_1_5_6_4_2_DisableNeedsWriteAccount",
+         [](SamrUser& u) { u.setAccountDisabled(true); },
+         {kWriteAccount}},
+        {"MsSamr_3_1_5_6_4_2_ExpiryNeedsWriteAccount",
+         [](SamrUser& u) { u.put("AccountExpirationDate", Value::int32(1)); },
+         {kWriteAccount}},
+        {"MsSamr_3_1_5_6_4_2_AdminCommentNeedsWriteAccount",
+         [](SamrUser& u) { u.setDescription("窓口"); },
+         {kWriteAccount}},
+        {"MsSamr_3_1_5_6_4_2_PasswordExpiredNeedsForcePasswordChange",
+         [](SamrUser& u) { u.put("PasswordExpired", Value::int16(1)); },
+         {kForceChange}},
+        {"MsSamr_3_1_5_6_4_2_NtPasswordNeedsForcePasswordChange",
+         [](SamrUser& u) {
+             u.setPassword(directory::Secret("N3w-pass-4d"));
+             u.put("PasswordExpired", Value::int16(1));
+         },
+         {kForceChange}},
+        {"MsSamr_3_1_5_6_4_2_UnlockAndMustChangeNeedBoth",
+         [](SamrUser& u) {
+             u.setIsAccountLocked(false);
+             u.put("PasswordExpired", Value::int16(1));
+         },
+         {kWriteAccount | kForceChange}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Computer computer;
+        auto [pipe, user] = open(computer);
+        row.change(*user);
+        user->setInfo();
+        std::set<std::uint32_t> asked;
+        for (const Made& made : computer.made)
+            if (made.call == "OpenUser" && made.access != kReadForState)
+                asked.insert(made.access);
+        EXPECT_EQ(asked, row.writeAccess);
     }
 }
 
