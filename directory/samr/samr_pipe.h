@@ -79,7 +79,9 @@ SamrConnector sambaConnector();
 // which the pipe is broken() and must be replaced. Used from one thread at a time.
 class SamrPipe {
 public:
-    // Connects through `connector` within `limit`. host: a host name, a NetBIOS name or an address.
+    // Connects through `connector` within `limit`; a limit shorter than the connect limit (a
+    // computer that failed a moment ago) holds for the whole opening. host: a host name, a NetBIOS
+    // name or an address.
     SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts,
              const SamrConnector& connector);
     ~SamrPipe();

@@ -1,5 +1,7 @@
 #include "samr_pipe_state.h"
 
+#include <algorithm>
+
 namespace samrdir {
 
 void SamrPipe::State::openDomains() {
@@ -8,7 +10,7 @@ void SamrPipe::State::openDomains() {
     c.in.system_name = nullptr;
     c.in.access_mask = kMaximumAllowed;
     c.out.connect_handle = &connectHandle;
-    NTSTATUS result = call(&c, scratch.get(), timeouts.read);
+    NTSTATUS result = call(&c, scratch.get(), openingLimit());
     if (!NT_STATUS_IS_OK(result))
         refused(result, "アカウント データベースへの接続");
 
@@ -23,7 +25,7 @@ void SamrPipe::State::openDomains() {
     e.out.resume_handle = &resume;
     e.out.sam = &domains;
     e.out.num_entries = &count;
-    result = call(&e, scratch.get(), timeouts.read);
+    result = call(&e, scratch.get(), openingLimit());
     if (!NT_STATUS_IS_OK(result) || !domains)
         refused(result, "ドメインの一覧");
     for (std::uint32_t i = 0; i < domains->count; ++i) {
@@ -44,7 +46,7 @@ void SamrPipe::State::openDomains() {
         l.in.connect_handle = &connectHandle;
         l.in.domain_name = &domainName;
         l.out.sid = &sid;
-        result = call(&l, scratch.get(), timeouts.read);
+        result = call(&l, scratch.get(), openingLimit());
         if (!NT_STATUS_IS_OK(result) || !sid)
             refused(result, "ドメインの検索");
         (builtin ? builtinSid : domainSid) = *sid;
@@ -53,20 +55,36 @@ void SamrPipe::State::openDomains() {
         o.in.access_mask = kMaximumAllowed;
         o.in.sid = sid;
         o.out.domain_handle = builtin ? &builtinHandle : &domainHandle;
-        result = call(&o, scratch.get(), timeouts.read);
+        result = call(&o, scratch.get(), openingLimit());
         if (!NT_STATUS_IS_OK(result))
             refused(result, "ドメインを開くこと");
     }
 }
 
+std::unique_ptr<SamrPipe::State> SamrPipe::State::open(const std::string& host, std::chrono::milliseconds limit,
+                                                       const Timeouts& timeouts, const SamrConnector& connector) {
+    auto state = std::make_unique<State>();
+    state->host = host;
+    state->timeouts = timeouts;
+    state->connector = connector;
+    if (limit < timeouts.connect)
+        state->openBy = std::chrono::steady_clock::now() + limit;
+    state->connection = connector(host, limit);
+    state->openDomains();
+    state->openBy.reset();
+    return state;
+}
+
+std::chrono::milliseconds SamrPipe::State::openingLimit() const {
+    if (!openBy)
+        return timeouts.read;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*openBy - std::chrono::steady_clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), timeouts.read);
+}
+
 SamrPipe::SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts,
                    const SamrConnector& connector)
-    : m(std::make_unique<State>()) {
-    m->host = host;
-    m->timeouts = timeouts;
-    m->connection = connector(host, limit);
-    m->openDomains();
-}
+    : m(State::open(host, limit, timeouts, connector)) {}
 
 SamrPipe::~SamrPipe() = default;
 

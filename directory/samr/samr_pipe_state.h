@@ -63,7 +63,9 @@ struct SamrPipe::State {
     Timeouts timeouts;
     bool broken = false;
     bool timedOut = false;
+    SamrConnector connector;
     std::unique_ptr<SamrConnection> connection;
+    std::optional<std::chrono::steady_clock::time_point> openBy;
     policy_handle connectHandle{};
     policy_handle domainHandle{};
     policy_handle builtinHandle{};
@@ -115,7 +117,13 @@ struct SamrPipe::State {
         ~Closing();
     };
 
+    // Connects and opens the account domain and Builtin. A computer that failed a moment ago (a
+    // limit shorter than the connect limit) gets `limit` for the whole opening, not for each step.
+    static std::unique_ptr<State> open(const std::string& host, std::chrono::milliseconds limit,
+                                       const Timeouts& timeouts, const SamrConnector& connector);
     void openDomains();
+    // The wait for one call of the opening.
+    std::chrono::milliseconds openingLimit() const;
 };
 
 } // namespace samrdir

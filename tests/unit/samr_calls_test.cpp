@@ -330,4 +330,24 @@ TEST(SamrAccess, EachChangeOpensTheUserForTheRightsItNeeds) {
     }
 }
 
+TEST(SamrOpening, AComputerThatFailedGetsTheShortLimitForTheWholeOpening) {
+    Computer computer;
+    samrdir::SamrPipeCache cache({}, computer.connector());
+    cache.forHost("files1", "admin@QUILL.TEST");
+    for (const Made& made : computer.made)
+        EXPECT_EQ(made.limit, 5s) << made.call;
+
+    computer.made.clear();
+    computer.reachable = false;
+    samrdir::SamrPipeCache failing({}, computer.connector());
+    EXPECT_THROW(failing.forHost("files1", "admin@QUILL.TEST"), directory::Error);
+    computer.reachable = true;
+    computer.connectTakes = 200ms;
+    failing.forHost("files1", "admin@QUILL.TEST");
+    EXPECT_EQ(computer.connects, (std::vector<std::chrono::milliseconds>{5s, 5s, 500ms}));
+    ASSERT_FALSE(computer.made.empty());
+    for (const Made& made : computer.made)
+        EXPECT_LE(made.limit, 300ms) << made.call;
+}
+
 } // namespace
