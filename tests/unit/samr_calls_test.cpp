@@ -350,4 +350,26 @@ TEST(SamrOpening, AComputerThatFailedGetsTheShortLimitForTheWholeOpening) {
         EXPECT_LE(made.limit, 300ms) << made.call;
 }
 
+TEST(SamrTargets, TextThatBindingStringsReadIsAComputerThatCannotBeFound) {
+    for (const char* host : {"files1[smb2,sign]", "files1]", "a,b", "fe80::1", "a=b", "x@y", "a b", "a\tb", "a\\b"}) {
+        SCOPED_TRACE(host);
+        Computer computer;
+        samrdir::SamrPipeCache cache({}, computer.connector());
+        try {
+            cache.forHost(host, "admin@QUILL.TEST");
+            ADD_FAILURE();
+        } catch (const directory::Error& error) {
+            EXPECT_EQ(error.number(), directory::codes::kServerUnavailable);
+            EXPECT_NE(error.description().find("見つかりません"), std::string::npos) << error.description();
+        }
+        EXPECT_TRUE(computer.connects.empty());
+    }
+    for (const char* host : {"files1.quill.test", "FILES1", "192.0.2.7", "受付-1"}) {
+        SCOPED_TRACE(host);
+        Computer computer;
+        samrdir::SamrPipeCache cache({}, computer.connector());
+        EXPECT_NO_THROW(cache.forHost(host, "admin@QUILL.TEST"));
+    }
+}
+
 } // namespace
