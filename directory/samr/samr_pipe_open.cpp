@@ -86,6 +86,10 @@ SamrPipe::SamrPipe(const std::string& host, std::chrono::milliseconds limit, con
                    const SamrConnector& connector)
     : m(State::open(host, limit, timeouts, connector)) {}
 
+void SamrPipe::reconnect() {
+    m = State::open(m->host, m->timeouts.connect, m->timeouts, m->connector);
+}
+
 SamrPipe::~SamrPipe() = default;
 
 } // namespace samrdir

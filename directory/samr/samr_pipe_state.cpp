@@ -125,6 +125,7 @@ NTSTATUS SamrPipe::State::query(policy_handle handle, UserState& state) {
         state.description = text(i.description);
         state.expiry = i.acct_expiry;
         state.passwordExpired = i.password_expired != 0;
+        state.passwordLastSet = i.last_password_change;
     }
     return result;
 }

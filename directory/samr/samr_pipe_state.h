@@ -11,9 +11,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "answer_lost.h"
 #include "directory/error.h"
 #include "samr_connection.h"
 #include "samr_failure.h"
@@ -82,7 +84,7 @@ struct SamrPipe::State {
 
     // One call with a time limit: the call's own result, for the caller to judge. A fault the
     // computer sent for a call it could not take stands for that result. Any other failure breaks
-    // the pipe.
+    // the pipe; for a change, which may have landed with only its answer lost, as AnswerLost.
     template <class R> NTSTATUS call(R* r, TALLOC_CTX* scratch, std::chrono::milliseconds limit) {
         if (broken)
             throw directory::Error(directory::codes::kServerUnavailable,
@@ -92,6 +94,12 @@ struct SamrPipe::State {
             return r->out.result;
         if (isRejectedCall(status))
             return status;
+        if constexpr (std::is_same_v<R, samr_SetUserInfo2> || std::is_same_v<R, samr_AddAliasMember> ||
+                      std::is_same_v<R, samr_DeleteAliasMember>) {
+            broken = true;
+            timedOut = NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT);
+            throw AnswerLost(host);
+        }
         unreachable(status);
     }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "directory/samr/samr_connection.h"
+#include "directory/samr/samr_group.h"
 #include "directory/samr/samr_pipe_cache.h"
 #include "directory/samr/samr_user.h"
 
@@ -328,6 +329,55 @@ TEST(SamrAccess, EachChangeOpensTheUserForTheRightsItNeeds) {
                 asked.insert(made.access);
         EXPECT_EQ(asked, row.writeAccess);
     }
+}
+
+TEST(SamrLostAnswers, AChangeWhoseAnswerIsLostIsReadBackOnANewConnection) {
+    const auto unlock = [](SamrUser& u) { u.setIsAccountLocked(false); };
+    const auto reset = [](SamrUser& u) {
+        u.setPassword(directory::Secret("N3w-pass-4d"));
+        u.put("PasswordExpired", Value::int16(1));
+    };
+    struct Row {
+        const char* name;
+        std::map<std::string, std::deque<Action>> script;
+        std::function<void(SamrUser&)> change;
+        bool reachableAgain;
+        bool confirmed;
+    };
+    const Row rows[] = {
+        {"AnswerLostAfterTheChangeLanded", {{"SetUserInfo2/21", {{Do::LoseAnswer}}}}, unlock, true, true},
+        {"RequestLostBeforeItLanded", {{"SetUserInfo2/21", {{Do::LoseRequest}}}}, unlock, true, false},
+        {"HandleCloseLostAfterTheChange", {{"Close", {{Do::LoseAnswer}}}}, unlock, true, true},
+        {"ReadBackLostAfterTheChange", {{"QueryUserInfo", {{Do::Answer}, {Do::LoseAnswer}}}}, unlock, true, true},
+        {"PasswordAnswerLostAfterItLanded", {{"SetUserInfo2/31", {{Do::LoseAnswer}}}}, reset, true, true},
+        {"PasswordConnectionDroppedBeforeItLanded", {{"SetUserInfo2/31", {{Do::Drop}}}}, reset, true, false},
+        {"ComputerSilentAfterTheLostAnswer", {{"SetUserInfo2/21", {{Do::LoseAnswer}}}}, unlock, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Computer computer;
+        auto [pipe, user] = open(computer);
+        computer.script = row.script;
+        computer.reachable = row.reachableAgain;
+        row.change(*user);
+        try {
+            user->setInfo();
+            EXPECT_TRUE(row.confirmed);
+        } catch (const directory::Error& error) {
+            EXPECT_FALSE(row.confirmed) << error.description();
+            EXPECT_NE(error.description().find("確認できません"), std::string::npos) << error.description();
+        }
+        EXPECT_EQ(computer.connects.size(), 2U);
+    }
+}
+
+TEST(SamrLostAnswers, AGroupMemberWhoseAnswerIsLostIsReadBack) {
+    Computer computer;
+    auto [pipe, user] = open(computer);
+    samrdir::SamrGroup group(pipe, "files1", {1002, samrdir::AccountType::Alias, false, "Operators"});
+    computer.script = {{"AddAliasMember", {{Do::LoseAnswer}}}};
+    EXPECT_NO_THROW(group.add("WinNT://files1/kiosk"));
+    EXPECT_TRUE(computer.kioskInOperators);
 }
 
 TEST(SamrOpening, AComputerThatFailedGetsTheShortLimitForTheWholeOpening) {
