@@ -134,8 +134,8 @@ void SamrUser::setInfo() {
     } catch (const AnswerLost&) {
         answered = false;
     } catch (const directory::Error&) {
-        // The password landed and the computer failed before the rest went out: what it holds
-        // decides, never a failure it may not have had.
+        // The password landed, then the computer failed before the rest went out: as after a lost
+        // answer, what it now holds decides.
         if (!passwordSet || !m_pipe->broken())
             throw;
     }

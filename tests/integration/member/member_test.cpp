@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <set>
-#include <sstream>
 
 #include "app/lock_opener.h"
 #include "directory/adsi_control.h"
@@ -219,32 +218,20 @@ TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
     }
 }
 
-// This process's connection to the member's port 445: its local port.
-std::string ownPort() {
-    std::string out;
-    runCommand("ss -tnpH state established '( dport = :445 )'", &out);
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        std::string received, sent, local;
-        if (line.find("pid=" + std::to_string(::getpid()) + ",") != std::string::npos &&
-            std::istringstream(line) >> received >> sent >> local)
-            return local.substr(local.rfind(':') + 1);
-    }
-    return "";
-}
-
-// The real connection, whose answers the member sends are dropped from the first change on: the
-// change lands, its answer never comes back, and a new connection still gets through.
+// The real connection, whose answers from the member are dropped from the first change on (by the
+// local port of this process's one connection to port 445): the change lands, its answer never
+// comes back, and a new connection still gets through.
 class LosesAnswersFromTheFirstChange final : public samrdir::SamrConnection {
 public:
     explicit LosesAnswersFromTheFirstChange(std::unique_ptr<samrdir::SamrConnection> real) : m_real(std::move(real)) {}
     ~LosesAnswersFromTheFirstChange() override { runCommand("nft delete table inet quill_lost"); }
     NTSTATUS call(samrdir::SamrCall call, TALLOC_CTX* mem, std::chrono::milliseconds limit) override {
         if (std::holds_alternative<samr_SetUserInfo2*>(call) && !m_dropping)
-            m_dropping = runCommand("nft add table inet quill_lost && nft add chain inet quill_lost out '{ type "
-                                    "filter hook output priority 0; }' && nft add rule inet quill_lost out tcp sport "
-                                    "445 tcp dport " +
-                                    ownPort() + " drop") == 0;
+            m_dropping = runCommand("port=$(ss -tnpH state established '( dport = :445 )' | awk '/pid=" +
+                                    std::to_string(::getpid()) +
+                                    ",/ { n = split($3, a, \":\"); print a[n] }') && nft add table inet quill_lost && "
+                                    "nft add chain inet quill_lost out '{ type filter hook output priority 0; }' && "
+                                    "nft add rule inet quill_lost out tcp sport 445 tcp dport $port drop") == 0;
         return m_real->call(call, mem, limit);
     }
     std::span<const std::uint8_t> sessionKey() const noexcept override { return m_real->sessionKey(); }
@@ -255,13 +242,10 @@ private:
 };
 
 TEST_F(MemberTest, AChangeWhoseAnswerIsLostIsReadBackOnANewConnection) {
-    const char* own = std::getenv("QUILL_MEMBER_OWN_NET");
-    if (!own || std::string(own) != "1")
+    if (const char* own = std::getenv("QUILL_MEMBER_OWN_NET"); !own || std::string(own) != "1")
         GTEST_SKIP() << "needs the network namespace of tests/run-member.sh";
-    samrdir::Timeouts timeouts;
-    timeouts.write = 3s;
     int connections = 0;
-    samrdir::SamrPipeCache cache(timeouts, [&](const std::string& host, std::chrono::milliseconds limit) {
+    samrdir::SamrPipeCache cache({.write = 3s}, [&](const std::string& host, std::chrono::milliseconds limit) {
         auto real = samrdir::sambaConnector()(host, limit);
         return ++connections > 1 ? std::move(real) : std::make_unique<LosesAnswersFromTheFirstChange>(std::move(real));
     });
