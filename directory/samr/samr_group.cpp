@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "answer_lost.h"
 #include "directory/object_path.h"
 
 namespace samrdir {
@@ -29,10 +30,18 @@ void SamrGroup::change(const std::string& memberPath, bool adding) {
     if (!member || member->type != AccountType::User || member->builtin)
         throw directory::Error(directory::codes::kNoSuchUser,
                                "ユーザー " + *path.name + " は " + m_host + " にありません。");
-    m_pipe->changeAliasMember(m_alias, member->rid, adding);
-    if (m_pipe->aliasHasMember(m_alias, member->rid) != adding)
+    bool answered = true;
+    try {
+        m_pipe->changeAliasMember(m_alias, member->rid, adding);
+    } catch (const AnswerLost&) {
+        answered = false;
+    }
+    if (m_pipe->readBack([&] { return m_pipe->aliasHasMember(m_alias, member->rid); }) != adding) {
+        if (!answered)
+            throw AnswerLost(m_host);
         throw directory::Error(directory::codes::kFail,
                                "グループ " + m_alias.name + " のメンバーの変更を確認できませんでした。");
+    }
 }
 
 } // namespace samrdir

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "answer_lost.h"
 #include "directory/secret.h"
 
 namespace samrdir {
@@ -40,6 +41,8 @@ struct UserState {
     std::string description;
     std::uint64_t expiry = 0;
     bool passwordExpired = false;
+    // When the password was last set (100-ns intervals since 1601 UTC); 0 while it must change.
+    std::uint64_t passwordLastSet = 0;
 };
 
 // A state write; absent fields stay as they are.
@@ -61,15 +64,31 @@ struct Account {
     std::string name;
 };
 
+class SamrConnection;
+
+// Opens a connection to host's SAMR pipe within `limit`. Throws directory::Error: refused
+// (kLogonFailure), not reached (kServerUnavailable, kTimeout), not encrypted, or without a
+// session key.
+using SamrConnector =
+    std::function<std::unique_ptr<SamrConnection>(const std::string& host, std::chrono::milliseconds limit)>;
+
+// Samba's client libraries: ncacn_np over SMB2/3 with SMB3 encryption, authenticated with the
+// user's Kerberos ticket from the default credential cache.
+SamrConnector sambaConnector();
+
 // One SAMR pipe to a computer's own account database: ncacn_np over SMB2/3 with SMB3 encryption,
 // authenticated with the user's Kerberos ticket from the default credential cache, with the
 // computer's account domain and Builtin open. Every call throws directory::Error: a refusal by
-// the computer with its own number, a transport failure or time-out as "cannot be reached", after
-// which the pipe is broken() and must be replaced. Used from one thread at a time.
+// the computer with its own number, a transport failure or time-out as "cannot be reached" (for a
+// change that went out, as AnswerLost), after which the pipe is broken() and must be replaced.
+// Used from one thread at a time.
 class SamrPipe {
 public:
-    // Connects within `limit`. host: a host name, a NetBIOS name or an address.
-    SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts);
+    // Connects through `connector` within `limit`; a limit shorter than the connect limit (a
+    // computer that failed a moment ago) holds for the whole opening. host: a host name, a NetBIOS
+    // name or an address.
+    SamrPipe(const std::string& host, std::chrono::milliseconds limit, const Timeouts& timeouts,
+             const SamrConnector& connector);
     ~SamrPipe();
     SamrPipe(const SamrPipe&) = delete;
     SamrPipe& operator=(const SamrPipe&) = delete;
@@ -92,8 +111,13 @@ public:
     // user was seen before. Nothing when the account domain has no user of that name.
     std::optional<std::pair<std::uint32_t, UserState>> queryUserByName(const std::string& name);
     void setUser(std::uint32_t rid, const UserChange& change);
-    // Password and "must change" in one SetUserInfo2 call.
+    // Password and "must change" in one SetUserInfo2 call, at the first level the computer has.
     void setPassword(std::uint32_t rid, const directory::Secret& password, bool expired);
+
+    // After a change went out: what `read` reads on this pipe, or, when the pipe has failed since
+    // (the change's answer or its handle's close lost), on a new connection to the same computer.
+    // Throws AnswerLost when the computer cannot be asked.
+    template <class F> auto readBack(F read) -> decltype(read());
 
     // The users of the account domain, in the server's order.
     void enumerateUsers(const std::function<void(std::uint32_t rid, const std::string& name)>& visit);
@@ -108,8 +132,27 @@ public:
     bool aliasHasMember(const Account& alias, std::uint32_t memberRid);
 
 private:
+    void reconnect();
+
     struct State;
     std::unique_ptr<State> m;
 };
+
+template <class F> auto SamrPipe::readBack(F read) -> decltype(read()) {
+    if (!broken()) {
+        try {
+            return read();
+        } catch (const directory::Error&) {
+            if (!broken())
+                throw;
+        }
+    }
+    try {
+        reconnect();
+        return read();
+    } catch (const directory::Error&) {
+        throw AnswerLost(host());
+    }
+}
 
 } // namespace samrdir

@@ -18,6 +18,17 @@ std::string hostName(std::string_view host) {
     return std::string(host);
 }
 
+// Whether the name can be put in Samba's binding string as its host: no character that the
+// string's parser (dcerpc_parse_binding) reads as syntax, "[" and "]" around the options, "," and
+// "=" between and inside them, "@" after an object UUID and ":" after the transport, and none that
+// no computer's name holds: spaces, control characters, backslashes.
+bool isHostName(std::string_view name) {
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= ' ' || u == 0x7F || std::string_view("[],=@:\\/").find(c) != std::string_view::npos;
+    });
+}
+
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
@@ -42,6 +53,8 @@ std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const st
     const std::string name = hostName(host);
     if (name.empty())
         throw directory::Error(directory::codes::kBadPathName, "コンピューターが指定されていません。");
+    if (!isHostName(name))
+        throw directory::Error(directory::codes::kServerUnavailable, "コンピューター " + name + " が見つかりません。");
     const std::string key = principal + '\n' + lower(name);
     const std::lock_guard lock(m_mutex);
     const auto now = std::chrono::steady_clock::now();
@@ -64,7 +77,7 @@ std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const st
             m_failedAt.erase(failed);
     }
     try {
-        auto pipe = std::make_shared<SamrPipe>(name, limit, m_timeouts);
+        auto pipe = std::make_shared<SamrPipe>(name, limit, m_timeouts, m_connector);
         m_failedAt.erase(key);
         m_pipes[key] = pipe;
         return pipe;

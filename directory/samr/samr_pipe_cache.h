@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "samr_pipe.h"
 
@@ -16,7 +17,8 @@ namespace samrdir {
 // for Timeouts::remember: each attempt meanwhile gets only Timeouts::retry to connect.
 class SamrPipeCache {
 public:
-    explicit SamrPipeCache(Timeouts timeouts = {}) : m_timeouts(timeouts) {}
+    explicit SamrPipeCache(Timeouts timeouts = {}, SamrConnector connector = sambaConnector())
+        : m_timeouts(timeouts), m_connector(std::move(connector)) {}
 
     // The cache every SamrService shares.
     static SamrPipeCache& shared();
@@ -31,6 +33,7 @@ public:
 
 private:
     Timeouts m_timeouts;
+    SamrConnector m_connector;
     std::mutex m_mutex;
     std::map<std::string, std::shared_ptr<SamrPipe>> m_pipes;
     std::map<std::string, std::chrono::steady_clock::time_point> m_failedAt;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "answer_lost.h"
 #include "directory/date_text.h"
 #include "directory/ldap/ad_values.h"
 #include "samr_group.h"
@@ -82,7 +83,7 @@ void SamrUser::setPassword(const directory::Secret& password) {
     m_password.emplace(password.view());
 }
 
-bool SamrUser::holds(const UserState& now) const {
+bool SamrUser::holds(const UserState& now, std::optional<std::uint64_t> passwordSetBefore) const {
     bool held = true;
     if (m_disabled)
         held = held && ((now.flags & kAcbDisabled) != 0) == *m_disabled;
@@ -94,6 +95,10 @@ bool SamrUser::holds(const UserState& now) const {
         held = held && (*m_expiry == 0 ? isNoLimit(now.expiry) : now.expiry == *m_expiry);
     if (m_passwordExpired && *m_passwordExpired)
         held = held && now.passwordExpired;
+    // A password cannot be read back: when its answer was lost, only a moved last-set time shows
+    // it landed. When that was 0 already, nothing can, and the change stays unconfirmed.
+    if (m_password && passwordSetBefore)
+        held = held && now.passwordLastSet != *passwordSetBefore;
     return held;
 }
 
@@ -117,13 +122,31 @@ void SamrUser::setInfo() {
     if (!m_password && change.empty())
         return;
 
-    if (m_password)
-        m_pipe->setPassword(m_rid, *m_password, m_passwordExpired.value_or(false));
-    m_pipe->setUser(m_rid, change);
-    const UserState now = m_pipe->queryUser(m_rid);
-    if (!holds(now))
+    const std::uint64_t passwordSetBefore = m_password ? state().passwordLastSet : 0;
+    bool answered = true;
+    bool passwordSet = false;
+    try {
+        if (m_password) {
+            m_pipe->setPassword(m_rid, *m_password, m_passwordExpired.value_or(false));
+            passwordSet = true;
+        }
+        m_pipe->setUser(m_rid, change);
+    } catch (const AnswerLost&) {
+        answered = false;
+    } catch (const directory::Error&) {
+        // The password landed, then the computer failed before the rest went out: as after a lost
+        // answer, what it now holds decides.
+        if (!passwordSet || !m_pipe->broken())
+            throw;
+    }
+    // Once a change went out, a lost answer is settled only by what the computer now holds.
+    const UserState now = m_pipe->readBack([&] { return m_pipe->queryUser(m_rid); });
+    if (!holds(now, answered ? std::nullopt : std::optional(passwordSetBefore))) {
+        if (!answered)
+            throw AnswerLost(m_host);
         throw directory::Error(directory::codes::kFail, "コンピューター " + m_host + " のアカウント " + m_name +
                                                             " の変更を確認できませんでした。");
+    }
     clearPending();
     m_state = now;
 }

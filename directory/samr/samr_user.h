@@ -39,8 +39,9 @@ public:
 private:
     const UserState& state();
     void clearPending() noexcept;
-    // Whether `now` holds every pending change.
-    bool holds(const UserState& now) const;
+    // Whether `now` holds every pending change; passwordSetBefore, when the password's answer was
+    // lost, is its last-set time before the change.
+    bool holds(const UserState& now, std::optional<std::uint64_t> passwordSetBefore) const;
 
     std::shared_ptr<SamrPipe> m_pipe;
     std::string m_host;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 
@@ -8,10 +11,14 @@
 #include "directory/adsi_control.h"
 #include "directory/ldap/ad_values.h"
 #include "directory/platform_service.h"
+#include "directory/samr/samr_connection.h"
+#include "directory/samr/samr_pipe_cache.h"
+#include "directory/samr/samr_service.h"
 #include "member_server.h"
 #include "samba_dc.h"
 #include "test_support.h"
 
+using namespace std::chrono_literals;
 using app::Event;
 namespace mb = quill::msgbox;
 
@@ -220,6 +227,47 @@ TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
                                           : std::set<std::string>{"Operators"};
         EXPECT_EQ(listed, expected) << filter;
     }
+}
+
+// The real connection, whose answers from the member are dropped from the first change on (by the
+// local port of this process's one connection to port 445): the change lands, its answer never
+// comes back, and a new connection still gets through.
+class LosesAnswersFromTheFirstChange final : public samrdir::SamrConnection {
+public:
+    explicit LosesAnswersFromTheFirstChange(std::unique_ptr<samrdir::SamrConnection> real) : m_real(std::move(real)) {}
+    ~LosesAnswersFromTheFirstChange() override { runCommand("nft delete table inet quill_lost"); }
+    NTSTATUS call(samrdir::SamrCall call, TALLOC_CTX* mem, std::chrono::milliseconds limit) override {
+        if (std::holds_alternative<samr_SetUserInfo2*>(call) && !m_dropping)
+            m_dropping = runCommand("port=$(ss -tnpH state established '( dport = :445 )' | awk '/pid=" +
+                                    std::to_string(::getpid()) +
+                                    ",/ { n = split($3, a, \":\"); print a[n] }') && nft add table inet quill_lost && "
+                                    "nft add chain inet quill_lost out '{ type filter hook output priority 0; }' && "
+                                    "nft add rule inet quill_lost out tcp sport 445 tcp dport $port drop") == 0;
+        return m_real->call(call, mem, limit);
+    }
+    std::span<const std::uint8_t> sessionKey() const noexcept override { return m_real->sessionKey(); }
+
+private:
+    std::unique_ptr<samrdir::SamrConnection> m_real;
+    bool m_dropping = false;
+};
+
+TEST_F(MemberTest, AChangeWhoseAnswerIsLostIsReadBackOnANewConnection) {
+    if (const char* own = std::getenv("QUILL_MEMBER_OWN_NET"); !own || std::string(own) != "1")
+        GTEST_SKIP() << "needs the network namespace of tests/run-member.sh";
+    int connections = 0;
+    samrdir::SamrPipeCache cache({.write = 3s}, [&](const std::string& host, std::chrono::milliseconds limit) {
+        auto real = samrdir::sambaConnector()(host, limit);
+        return ++connections > 1 ? std::move(real) : std::make_unique<LosesAnswersFromTheFirstChange>(std::move(real));
+    });
+    samrdir::SamrService samr(cache);
+    auto user = directory::as<directory::User>(samr.bind("WinNT://files1.quill.test/shared,User"));
+    const std::string text = "応答なし-" + std::to_string(::getpid());
+    user->setDescription(text);
+    EXPECT_NO_THROW(user->setInfo());
+    EXPECT_EQ(connections, 2);
+    EXPECT_EQ(member.account("shared")["Account desc"], text);
+    ASSERT_EQ(member.exec("pdbedit -u shared --account-desc ''"), 0);
 }
 
 TEST_F(MemberTest, AStoppedMemberHoldsNoLookupLongAndIsUsedAgainOnceBack) {
