@@ -211,9 +211,14 @@ stop_one() {
     rm -f "$dir/run/samba.pid"
 }
 
+# Every controller at once: each takes a second or two to go.
 stop_dc() {
-    stop_one "$dc" "${1:-TERM}"
-    stop_one "$dc2" "${1:-TERM}"
+    local dir stopping=()
+    for dir in "$dc" "$dc2"; do
+        stop_one "$dir" "${1:-TERM}" &
+        stopping+=($!)
+    done
+    wait "${stopping[@]}"
 }
 
 # Only what the clients use, and what two controllers need to replicate; no forwarding out of the
@@ -250,6 +255,46 @@ as_client() {
         "$state/dc2-resolv.conf" "$state/dc-hosts" "$@"
 }
 
+# The administrator's ticket for the commands below (in $auth), never a password on a command line.
+admin_ticket() {
+    local ccache=FILE:$state/cc.join
+    KRB5_CONFIG=$state/dc-krb5.conf KRB5CCNAME=$ccache kinit "Administrator@$REALM" \
+        < "$state/passwords/Administrator" > /dev/null
+    auth="--use-kerberos=required --use-krb5-ccache=$ccache"
+}
+
+# join_dc DIR DC|RODC NAME IP [OPTION...]: joins another controller to the first, into DIR.
+join_dc() {
+    local dir=$1 role=$2 name=$3 ip=$4
+    mkdir -p "$dir/run" "$dir/ncalrpc" "$dir/ntp_signd"
+    chmod 0750 "$dir/ntp_signd"
+    as_client samba-tool domain join $DNSDOMAIN "$role" -s "$state/empty.conf" $auth --server=dc1.$DNSDOMAIN \
+        --targetdir="$dir" --dns-backend=SAMBA_INTERNAL --option="netbios name = $name" \
+        --option="interfaces = $ip/8" --option="bind interfaces only = yes" \
+        --option="pid directory = $dir/run" --option="ncalrpc dir = $dir/ncalrpc" \
+        --option="ntp signd socket directory = $dir/ntp_signd" "${@:5}" > "$state/join.log" 2>&1 \
+        || { tail -20 "$state/join.log" >&2; die "joining $name failed"; }
+    replicating_services "$dir"
+}
+
+# The LDAP service names a controller adds for itself at its first start, as an LDIF for the first.
+spn_ldif() {
+    local host=${1,,}
+    printf 'dn: CN=%s,OU=Domain Controllers,%s\nchangetype: modify\nadd: servicePrincipalName\n%s-\n' "$1" "$BASEDN" \
+        "$(printf 'servicePrincipalName: %s\n' ldap/$host.$DNSDOMAIN ldap/$1 ldap/$host.$DNSDOMAIN/$DOMAIN \
+            ldap/$host.$DNSDOMAIN/$DNSDOMAIN)"
+}
+
+# dns_add "ZONE NAME TYPE DATA"...: records added at the first controller, the clients' name server.
+dns_add() {
+    local record zone name type data
+    for record; do
+        read -r zone name type data <<< "$record"
+        as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
+            > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
+    done
+}
+
 # The base domain joined by a second controller that holds the PDC role and replicates nothing
 # out, so that a lockout made there stays there.
 provision_pair() {
@@ -260,41 +305,20 @@ provision_pair() {
     tar -C "$state" -xf "$(pristine base)"
     replicating_services "$dc"
     trap stop_dc EXIT
-    mkdir -p "$dc2/run" "$dc2/ncalrpc" "$dc2/ntp_signd"
-    chmod 0750 "$dc2/ntp_signd"
     write_client_files
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
-    # The administrator's ticket, never a password on a command line.
-    local ccache=FILE:$state/cc.join auth
-    KRB5_CONFIG=$state/dc-krb5.conf KRB5CCNAME=$ccache kinit "Administrator@$REALM" \
-        < "$state/passwords/Administrator" > /dev/null
-    auth="--use-kerberos=required --use-krb5-ccache=$ccache"
-    as_client samba-tool domain join $DNSDOMAIN DC -s "$state/empty.conf" $auth --server=dc1.$DNSDOMAIN \
-        --targetdir="$dc2" --dns-backend=SAMBA_INTERNAL --option="netbios name = DC2" \
-        --option="interfaces = $DC2IP/8" --option="bind interfaces only = yes" \
-        --option="pid directory = $dc2/run" --option="ncalrpc dir = $dc2/ncalrpc" \
-        --option="ntp signd socket directory = $dc2/ntp_signd" > "$state/join.log" 2>&1 \
-        || { tail -20 "$state/join.log" >&2; die "joining the second controller failed"; }
-    replicating_services "$dc2"
-    # The LDAP service names the second controller adds at its first start, which would reach the
-    # first only by replication, which the second will not do.
+    admin_ticket
+    join_dc "$dc2" DC DC2 "$DC2IP"
+    # The second's own service names would reach the first only by replication, which it will not do.
     stop_one "$dc"
-    printf 'dn: CN=DC2,OU=Domain Controllers,%s\nchangetype: modify\nadd: servicePrincipalName\n%s-\n' "$BASEDN" \
-        "$(printf 'servicePrincipalName: %s\n' ldap/dc2.$DNSDOMAIN ldap/DC2 ldap/dc2.$DNSDOMAIN/$DOMAIN \
-            ldap/dc2.$DNSDOMAIN/$DNSDOMAIN)" | ldbmodify -H "$dc/private/sam.ldb" > /dev/null \
+    spn_ldif DC2 | ldbmodify -H "$dc/private/sam.ldb" > /dev/null \
         || die "adding the second controller's service names failed"
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
     run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
-    # Added at the first controller, the clients' name server: what the second registers itself
-    # would stay with it, since it replicates nothing out.
-    local record
-    for record in "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
+    # What the second registers itself would stay with it, since it replicates nothing out.
+    dns_add "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
         "_msdcs.$DNSDOMAIN _ldap._tcp.dc SRV dc2.$DNSDOMAIN 389 0 100" \
-        "$DNSDOMAIN _kerberos._tcp SRV dc2.$DNSDOMAIN 88 0 100"; do
-        read -r zone name type data <<< "$record"
-        as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
-            > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
-    done
+        "$DNSDOMAIN _kerberos._tcp SRV dc2.$DNSDOMAIN 88 0 100"
     as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth \
         > "$state/fsmo.log" 2>&1 || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
     as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" \
@@ -311,11 +335,7 @@ start_dc() {
         stop_one "$dc"
     else
         stop_dc
-        if [[ $mode == pair ]]; then
-            provision_pair
-        else
-            [[ -f $(pristine "$mode") ]] || provision "$mode"
-        fi
+        prepare "$mode"
         rm -rf "$dc" "$dc2"
         tar -C "$state" -xf "$(pristine "$mode")"
     fi
@@ -326,8 +346,15 @@ start_dc() {
     fi
 }
 
+prepare() {
+    case $1 in
+    pair) provision_pair ;;
+    *) provision "$1" ;;
+    esac
+}
+
 case $command in
-prepare) if [[ ${3:-} == pair ]]; then provision_pair; else provision "${3:-base}"; fi ;;
+prepare) prepare "${3:-base}" ;;
 start) start_dc "${3:-base}" ;;
 stop) stop_dc TERM ;;
 kill) stop_one "$dc" KILL ;;
