@@ -4,13 +4,21 @@
 # LDAP benchmarks. It never touches the host's /etc: samba runs in a private mount namespace with
 # its own /run/samba, clients get KRB5_CONFIG and a resolv.conf that are bind-mounted by the caller.
 #
-#   samba-dc.sh prepare STATE [big|pair] provision once and keep a pristine copy (big: +USERS users,
-#                                     default 10,000; each count has its own copy; pair: the base
-#                                     domain with a second controller dc2 on QUILL_DC2_IP, default
-#                                     127.0.0.4, which holds the PDC role and replicates nothing out)
-#   samba-dc.sh start STATE [big|pair|keep] restore the pristine copy (keep: reuse the data) and
-#                                     start (pair: both controllers)
-#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (both controllers)
+#   samba-dc.sh prepare STATE [big|pair|enterprise] provision once and keep a pristine copy (big:
+#                                     +USERS users, default 10,000; each count has its own copy;
+#                                     pair: the base domain with a second controller dc2 on
+#                                     QUILL_DC2_IP, default 127.0.0.4, which holds the PDC role and
+#                                     replicates nothing out; enterprise: the pair as the head office
+#                                     site HeadOffice, where every variant's dc1 is, subnet
+#                                     127.0.0.0/29, and a branch site Branch, subnet 127.0.0.8/29,
+#                                     with a read-only controller rodc on QUILL_RODC_IP, 127.0.0.10)
+#   samba-dc.sh start STATE [big|pair|enterprise|keep] restore the pristine copy (keep: reuse the
+#                                     data) and start (pair, enterprise: every controller)
+#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (every controller)
+#   samba-dc.sh client STATE head|branch  where this network namespace's clients are: their
+#                                     connections come from 127.0.0.2 (head office) or 127.0.0.9
+#                                     (branch), the address the netlogon ping and the subnets see
+#   samba-dc.sh replicate STATE       the read-only controller pulls the domain from dc1 now
 #   samba-dc.sh kill STATE            SIGKILL at once, as a crash would
 #   samba-dc.sh kinit STATE USER CCACHE   a ticket for USER, password from STATE/passwords on stdin
 #   samba-dc.sh env STATE             the variables a client needs, as shell assignments
@@ -19,22 +27,27 @@
 set -euo pipefail
 
 readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
-readonly DC2IP=${QUILL_DC2_IP:-127.0.0.4}
+readonly DC2IP=${QUILL_DC2_IP:-127.0.0.4} RODCIP=${QUILL_RODC_IP:-127.0.0.10}
+# Where the enterprise's clients are: a connection to a 127.0.0.x address comes from the source
+# address of the loopback's local route, normally 127.0.0.1, which Samba's subnet match counts as
+# inside every subnet (so the netlogon ping names whichever site it finds first).
+readonly HEADNET=127.0.0.0/29 HEADCLIENT=127.0.0.2 BRANCHNET=127.0.0.8/29 BRANCHCLIENT=127.0.0.9
 readonly BASEDN=DC=quill,DC=test
 # Extra users in the big variant (benchmarks).
 readonly USERS=${USERS:-10000}
 # Bump when what prepare produces changes, so cached copies are rebuilt.
-readonly LAYOUT=5
+readonly LAYOUT=6
 
 die() { echo "samba-dc: $*" >&2; exit 1; }
 [[ $USERS =~ ^[0-9]+$ && $USERS -le 99999 ]] || die "USERS must be a number up to 99999"
 
 command=${1:-}
 state=${2:-}
-[[ -n $command && -n $state ]] || die "usage: $0 prepare|start|stop|kill|kinit|env STATE ..."
+[[ -n $command && -n $state ]] || die "usage: $0 prepare|start|stop|kill|client|replicate|kinit|env STATE ..."
 [[ $state == /* ]] || die "STATE must be an absolute path"
 dc=$state/dc
 dc2=$state/dc2
+rodc=$state/rodc
 
 # krb5.conf for clients; an argument names the KDCs instead of the first controller alone.
 krb5_conf() {
@@ -73,8 +86,8 @@ write_client_files() {
     fi
     # What the controllers themselves see: each other by name without DNS, and a resolver that
     # names the other controller with a short wait (one that names itself freezes a -M single DC).
-    printf '127.0.0.1 localhost\n%s dc1.%s dc1\n%s dc2.%s dc2\n' "$DCIP" "$DNSDOMAIN" "$DC2IP" "$DNSDOMAIN" \
-        > "$state/dc-hosts"
+    printf '127.0.0.1 localhost\n%s dc1.%s dc1\n%s dc2.%s dc2\n%s rodc.%s rodc\n' "$DCIP" "$DNSDOMAIN" "$DC2IP" \
+        "$DNSDOMAIN" "$RODCIP" "$DNSDOMAIN" > "$state/dc-hosts"
     printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DC2IP" > "$state/dc1-resolv.conf"
     printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DCIP" > "$state/dc2-resolv.conf"
     krb5_conf "$DCIP $DC2IP" > "$state/dc-krb5.conf"
@@ -169,7 +182,7 @@ provision() {
     # The random administrator password it logs is replaced below; the log is not kept.
     samba-tool domain provision -s "$state/empty.conf" --targetdir="$dc" --realm=$REALM --domain=$DOMAIN \
         --server-role=dc --dns-backend=SAMBA_INTERNAL --host-name=$DCHOST --host-ip=$DCIP \
-        --option="interfaces = $DCIP/8" --option="bind interfaces only = yes" \
+        --site=HeadOffice --option="interfaces = $DCIP/8" --option="bind interfaces only = yes" \
         --option="pid directory = $dc/run" --option="ncalrpc dir = $dc/ncalrpc" \
         --option="ntp signd socket directory = $dc/ntp_signd" > /dev/null 2> "$state/provision.log" \
         || { grep -v 'Admin password' "$state/provision.log" | tail -20 >&2; die "provision failed"; }
@@ -214,7 +227,7 @@ stop_one() {
 # Every controller at once: each takes a second or two to go.
 stop_dc() {
     local dir stopping=()
-    for dir in "$dc" "$dc2"; do
+    for dir in "$dc" "$dc2" "$rodc"; do
         stop_one "$dir" "${1:-TERM}" &
         stopping+=($!)
     done
@@ -301,7 +314,7 @@ provision_pair() {
     [[ -f $(pristine pair) ]] && return 0
     provision base
     stop_dc
-    rm -rf "$dc" "$dc2"
+    rm -rf "$dc" "$dc2" "$rodc"
     tar -C "$state" -xf "$(pristine base)"
     replicating_services "$dc"
     trap stop_dc EXIT
@@ -329,6 +342,52 @@ provision_pair() {
     tar -C "$state" --warning=no-file-ignored -cf "$(pristine pair)" dc dc2
 }
 
+# The pair as the head office, and a branch office with a read-only controller that replicates
+# from the first. Samba takes the first subnet that holds a client's address, not the longest, so
+# the subnets do not overlap. The site records go to the clients' name server by hand, since
+# samba_dnsupdate skips loopback addresses; a read-only controller has no domain-wide records.
+provision_enterprise() {
+    [[ -f $(pristine enterprise) ]] && return 0
+    provision_pair
+    stop_dc
+    rm -rf "$dc" "$dc2" "$rodc"
+    tar -C "$state" -xf "$(pristine pair)"
+    trap stop_dc EXIT
+    write_client_files
+    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
+    run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    admin_ticket
+    local sites=CN=Sites,CN=Configuration,$BASEDN nc
+    as_client samba-tool sites create Branch -H ldap://dc1.$DNSDOMAIN -s "$state/empty.conf" $auth \
+        > "$state/sites.log" 2>&1 || { tail -5 "$state/sites.log" >&2; die "creating the branch site failed"; }
+    printf 'dn: CN=%s,CN=Subnets,%s\nchangetype: add\nobjectClass: subnet\nsiteObject: CN=%s,%s\n\n' \
+        "$HEADNET" "$sites" HeadOffice "$sites" "$BRANCHNET" "$sites" Branch "$sites" > "$state/sites.ldif"
+    printf 'dn: CN=DEFAULTIPSITELINK,CN=IP,CN=Inter-Site Transports,%s\nchangetype: modify\nadd: siteList\n%s\n-\n' \
+        "$sites" "siteList: CN=Branch,$sites" >> "$state/sites.ldif"
+    as_client ldbmodify -H ldap://dc1.$DNSDOMAIN $auth "$state/sites.ldif" > "$state/sites.log" 2>&1 \
+        || { tail -5 "$state/sites.log" >&2; die "adding the subnets failed"; }
+    join_dc "$rodc" RODC RODC "$RODCIP" --site=Branch
+    # It pulls only when told (samba-dc.sh replicate), as between sites it would only hours later.
+    sed -i 's/^\[global\]/[global]\n\tdreplsrv:periodic_interval = 86400/' "$rodc/etc/smb.conf"
+    # Started once, so the copy holds what a first start makes (TLS keys take seconds).
+    run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
+    spn_ldif RODC | as_client ldbmodify -H ldap://dc1.$DNSDOMAIN $auth > "$state/sites.log" 2>&1 \
+        || { tail -5 "$state/sites.log" >&2; die "adding the read-only controller's service names failed"; }
+    dns_add "$DNSDOMAIN rodc A $RODCIP" "_msdcs.$DNSDOMAIN _ldap._tcp.Branch._sites.dc SRV rodc.$DNSDOMAIN 389 0 100" \
+        "$DNSDOMAIN _ldap._tcp.Branch._sites SRV rodc.$DNSDOMAIN 389 0 100" \
+        "_msdcs.$DNSDOMAIN _ldap._tcp.HeadOffice._sites.dc SRV dc2.$DNSDOMAIN 389 0 100" \
+        "$DNSDOMAIN _ldap._tcp.HeadOffice._sites SRV dc2.$DNSDOMAIN 389 0 100"
+    # The PDC emulator learns the sites and the new controller's names now, not minutes later.
+    for nc in "CN=Configuration,$BASEDN" "$BASEDN"; do
+        as_client samba-tool drs replicate dc2.$DNSDOMAIN dc1.$DNSDOMAIN "$nc" -s "$state/empty.conf" $auth \
+            > "$state/drs.log" 2>&1 || { tail -5 "$state/drs.log" >&2; die "replicating $nc to dc2 failed"; }
+    done
+    rm -f "$state/cc.join"
+    stop_dc
+    trap - EXIT
+    tar -C "$state" --warning=no-file-ignored -cf "$(pristine enterprise)" dc dc2 rodc
+}
+
 start_dc() {
     local mode=$1
     if [[ $mode == keep ]]; then
@@ -336,19 +395,23 @@ start_dc() {
     else
         stop_dc
         prepare "$mode"
-        rm -rf "$dc" "$dc2"
+        rm -rf "$dc" "$dc2" "$rodc"
         tar -C "$state" -xf "$(pristine "$mode")"
     fi
     write_client_files
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
-    if [[ $mode == pair ]]; then
+    if [[ $mode == pair || $mode == enterprise ]]; then
         run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    fi
+    if [[ $mode == enterprise ]]; then
+        run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
     fi
 }
 
 prepare() {
     case $1 in
     pair) provision_pair ;;
+    enterprise) provision_enterprise ;;
     *) provision "$1" ;;
     esac
 }
@@ -358,6 +421,23 @@ prepare) prepare "${3:-base}" ;;
 start) start_dc "${3:-base}" ;;
 stop) stop_dc TERM ;;
 kill) stop_one "$dc" KILL ;;
+client)
+    # The kernel takes a local route's source address for every connection in the namespace, so
+    # only one with the loopback alone, as the suites make, is changed.
+    links=$(ip -o link show) || die "ip failed"
+    [[ -n $links && -z $(awk -F': ' '$2 != "lo"' <<< "$links") ]] || die "client needs a network namespace of its own"
+    case ${3:-} in
+    head) source=$HEADCLIENT ;;
+    branch) source=$BRANCHCLIENT ;;
+    *) die "usage: $0 client STATE head|branch" ;;
+    esac
+    ip route replace local 127.0.0.0/8 dev lo table local src "$source"
+    ;;
+replicate)
+    admin_ticket
+    as_client samba-tool drs replicate rodc.$DNSDOMAIN dc1.$DNSDOMAIN "$BASEDN" -s "$state/empty.conf" $auth \
+        > "$state/drs.log" 2>&1 || { tail -5 "$state/drs.log" >&2; die "replicating to rodc failed"; }
+    ;;
 kinit)
     user=${3:?user} ccache=${4:?ccache}
     KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=$ccache kinit "$user@$REALM" < "$state/passwords/$user" > /dev/null
