@@ -4,13 +4,21 @@
 # LDAP benchmarks. It never touches the host's /etc: samba runs in a private mount namespace with
 # its own /run/samba, clients get KRB5_CONFIG and a resolv.conf that are bind-mounted by the caller.
 #
-#   samba-dc.sh prepare STATE [big|pair] provision once and keep a pristine copy (big: +USERS users,
-#                                     default 10,000; each count has its own copy; pair: the base
-#                                     domain with a second controller dc2 on QUILL_DC2_IP, default
-#                                     127.0.0.4, which holds the PDC role and replicates nothing out)
-#   samba-dc.sh start STATE [big|pair|keep] restore the pristine copy (keep: reuse the data) and
-#                                     start (pair: both controllers)
-#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (both controllers)
+#   samba-dc.sh prepare STATE [big|pair|enterprise] provision once and keep a pristine copy (big:
+#                                     +USERS users, default 10,000; each count has its own copy;
+#                                     pair: the base domain with a second controller dc2 on
+#                                     QUILL_DC2_IP, default 127.0.0.4, which holds the PDC role and
+#                                     replicates nothing out; enterprise: the pair as the head office
+#                                     site HeadOffice, where every variant's dc1 is, subnet
+#                                     127.0.0.0/29, and a branch site Branch, subnet 127.0.0.8/29,
+#                                     with a read-only controller rodc on QUILL_RODC_IP, 127.0.0.10)
+#   samba-dc.sh start STATE [big|pair|enterprise|keep] restore the pristine copy (keep: reuse the
+#                                     data) and start (pair, enterprise: every controller)
+#   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (every controller)
+#   samba-dc.sh client STATE head|branch  where this network namespace's clients are: their
+#                                     connections come from 127.0.0.2 (head office) or 127.0.0.9
+#                                     (branch), the address the netlogon ping and the subnets see
+#   samba-dc.sh replicate STATE       the read-only controller pulls the domain from dc1 now
 #   samba-dc.sh kill STATE            SIGKILL at once, as a crash would
 #   samba-dc.sh kinit STATE USER CCACHE   a ticket for USER, password from STATE/passwords on stdin
 #   samba-dc.sh env STATE             the variables a client needs, as shell assignments
@@ -19,22 +27,27 @@
 set -euo pipefail
 
 readonly REALM=QUILL.TEST DOMAIN=QUILL DNSDOMAIN=quill.test DCHOST=dc1 DCIP=${QUILL_DC_IP:-127.0.0.3}
-readonly DC2IP=${QUILL_DC2_IP:-127.0.0.4}
+readonly DC2IP=${QUILL_DC2_IP:-127.0.0.4} RODCIP=${QUILL_RODC_IP:-127.0.0.10}
+# Where the enterprise's clients are: a connection to a 127.0.0.x address comes from the source
+# address of the loopback's local route, normally 127.0.0.1, which Samba's subnet match counts as
+# inside every subnet (so the netlogon ping names whichever site it finds first).
+readonly HEADNET=127.0.0.0/29 HEADCLIENT=127.0.0.2 BRANCHNET=127.0.0.8/29 BRANCHCLIENT=127.0.0.9
 readonly BASEDN=DC=quill,DC=test
 # Extra users in the big variant (benchmarks).
 readonly USERS=${USERS:-10000}
 # Bump when what prepare produces changes, so cached copies are rebuilt.
-readonly LAYOUT=5
+readonly LAYOUT=6
 
 die() { echo "samba-dc: $*" >&2; exit 1; }
 [[ $USERS =~ ^[0-9]+$ && $USERS -le 99999 ]] || die "USERS must be a number up to 99999"
 
 command=${1:-}
 state=${2:-}
-[[ -n $command && -n $state ]] || die "usage: $0 prepare|start|stop|kill|kinit|env STATE ..."
+[[ -n $command && -n $state ]] || die "usage: $0 prepare|start|stop|kill|client|replicate|kinit|env STATE ..."
 [[ $state == /* ]] || die "STATE must be an absolute path"
 dc=$state/dc
 dc2=$state/dc2
+rodc=$state/rodc
 
 # krb5.conf for clients; an argument names the KDCs instead of the first controller alone.
 krb5_conf() {
@@ -73,8 +86,8 @@ write_client_files() {
     fi
     # What the controllers themselves see: each other by name without DNS, and a resolver that
     # names the other controller with a short wait (one that names itself freezes a -M single DC).
-    printf '127.0.0.1 localhost\n%s dc1.%s dc1\n%s dc2.%s dc2\n' "$DCIP" "$DNSDOMAIN" "$DC2IP" "$DNSDOMAIN" \
-        > "$state/dc-hosts"
+    printf '127.0.0.1 localhost\n%s dc1.%s dc1\n%s dc2.%s dc2\n%s rodc.%s rodc\n' "$DCIP" "$DNSDOMAIN" "$DC2IP" \
+        "$DNSDOMAIN" "$RODCIP" "$DNSDOMAIN" > "$state/dc-hosts"
     printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DC2IP" > "$state/dc1-resolv.conf"
     printf 'nameserver %s\noptions timeout:1 attempts:1\n' "$DCIP" > "$state/dc2-resolv.conf"
     krb5_conf "$DCIP $DC2IP" > "$state/dc-krb5.conf"
@@ -169,7 +182,7 @@ provision() {
     # The random administrator password it logs is replaced below; the log is not kept.
     samba-tool domain provision -s "$state/empty.conf" --targetdir="$dc" --realm=$REALM --domain=$DOMAIN \
         --server-role=dc --dns-backend=SAMBA_INTERNAL --host-name=$DCHOST --host-ip=$DCIP \
-        --option="interfaces = $DCIP/8" --option="bind interfaces only = yes" \
+        --site=HeadOffice --option="interfaces = $DCIP/8" --option="bind interfaces only = yes" \
         --option="pid directory = $dc/run" --option="ncalrpc dir = $dc/ncalrpc" \
         --option="ntp signd socket directory = $dc/ntp_signd" > /dev/null 2> "$state/provision.log" \
         || { grep -v 'Admin password' "$state/provision.log" | tail -20 >&2; die "provision failed"; }
@@ -211,9 +224,14 @@ stop_one() {
     rm -f "$dir/run/samba.pid"
 }
 
+# Every controller at once: each takes a second or two to go.
 stop_dc() {
-    stop_one "$dc" "${1:-TERM}"
-    stop_one "$dc2" "${1:-TERM}"
+    local dir stopping=()
+    for dir in "$dc" "$dc2" "$rodc"; do
+        stop_one "$dir" "${1:-TERM}" &
+        stopping+=($!)
+    done
+    wait "${stopping[@]}"
 }
 
 # Only what the clients use, and what two controllers need to replicate; no forwarding out of the
@@ -250,51 +268,70 @@ as_client() {
         "$state/dc2-resolv.conf" "$state/dc-hosts" "$@"
 }
 
+# The administrator's ticket for the commands below (in $auth), never a password on a command line.
+admin_ticket() {
+    local ccache=FILE:$state/cc.join
+    KRB5_CONFIG=$state/dc-krb5.conf KRB5CCNAME=$ccache kinit "Administrator@$REALM" \
+        < "$state/passwords/Administrator" > /dev/null
+    auth="--use-kerberos=required --use-krb5-ccache=$ccache"
+}
+
+# join_dc DIR DC|RODC NAME IP [OPTION...]: joins another controller to the first, into DIR.
+join_dc() {
+    local dir=$1 role=$2 name=$3 ip=$4
+    mkdir -p "$dir/run" "$dir/ncalrpc" "$dir/ntp_signd"
+    chmod 0750 "$dir/ntp_signd"
+    as_client samba-tool domain join $DNSDOMAIN "$role" -s "$state/empty.conf" $auth --server=dc1.$DNSDOMAIN \
+        --targetdir="$dir" --dns-backend=SAMBA_INTERNAL --option="netbios name = $name" \
+        --option="interfaces = $ip/8" --option="bind interfaces only = yes" \
+        --option="pid directory = $dir/run" --option="ncalrpc dir = $dir/ncalrpc" \
+        --option="ntp signd socket directory = $dir/ntp_signd" "${@:5}" > "$state/join.log" 2>&1 \
+        || { tail -20 "$state/join.log" >&2; die "joining $name failed"; }
+    replicating_services "$dir"
+}
+
+# The LDAP service names a controller adds for itself at its first start, as an LDIF for the first.
+spn_ldif() {
+    local host=${1,,}
+    printf 'dn: CN=%s,OU=Domain Controllers,%s\nchangetype: modify\nadd: servicePrincipalName\n%s-\n' "$1" "$BASEDN" \
+        "$(printf 'servicePrincipalName: %s\n' ldap/$host.$DNSDOMAIN ldap/$1 ldap/$host.$DNSDOMAIN/$DOMAIN \
+            ldap/$host.$DNSDOMAIN/$DNSDOMAIN)"
+}
+
+# dns_add "ZONE NAME TYPE DATA"...: records added at the first controller, the clients' name server.
+dns_add() {
+    local record zone name type data
+    for record; do
+        read -r zone name type data <<< "$record"
+        as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
+            > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
+    done
+}
+
 # The base domain joined by a second controller that holds the PDC role and replicates nothing
 # out, so that a lockout made there stays there.
 provision_pair() {
     [[ -f $(pristine pair) ]] && return 0
     provision base
     stop_dc
-    rm -rf "$dc" "$dc2"
+    rm -rf "$dc" "$dc2" "$rodc"
     tar -C "$state" -xf "$(pristine base)"
     replicating_services "$dc"
     trap stop_dc EXIT
-    mkdir -p "$dc2/run" "$dc2/ncalrpc" "$dc2/ntp_signd"
-    chmod 0750 "$dc2/ntp_signd"
     write_client_files
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
-    # The administrator's ticket, never a password on a command line.
-    local ccache=FILE:$state/cc.join auth
-    KRB5_CONFIG=$state/dc-krb5.conf KRB5CCNAME=$ccache kinit "Administrator@$REALM" \
-        < "$state/passwords/Administrator" > /dev/null
-    auth="--use-kerberos=required --use-krb5-ccache=$ccache"
-    as_client samba-tool domain join $DNSDOMAIN DC -s "$state/empty.conf" $auth --server=dc1.$DNSDOMAIN \
-        --targetdir="$dc2" --dns-backend=SAMBA_INTERNAL --option="netbios name = DC2" \
-        --option="interfaces = $DC2IP/8" --option="bind interfaces only = yes" \
-        --option="pid directory = $dc2/run" --option="ncalrpc dir = $dc2/ncalrpc" \
-        --option="ntp signd socket directory = $dc2/ntp_signd" > "$state/join.log" 2>&1 \
-        || { tail -20 "$state/join.log" >&2; die "joining the second controller failed"; }
-    replicating_services "$dc2"
-    # The LDAP service names the second controller adds at its first start, which would reach the
-    # first only by replication, which the second will not do.
+    admin_ticket
+    join_dc "$dc2" DC DC2 "$DC2IP"
+    # The second's own service names would reach the first only by replication, which it will not do.
     stop_one "$dc"
-    printf 'dn: CN=DC2,OU=Domain Controllers,%s\nchangetype: modify\nadd: servicePrincipalName\n%s-\n' "$BASEDN" \
-        "$(printf 'servicePrincipalName: %s\n' ldap/dc2.$DNSDOMAIN ldap/DC2 ldap/dc2.$DNSDOMAIN/$DOMAIN \
-            ldap/dc2.$DNSDOMAIN/$DNSDOMAIN)" | ldbmodify -H "$dc/private/sam.ldb" > /dev/null \
+    spn_ldif DC2 | ldbmodify -H "$dc/private/sam.ldb" > /dev/null \
         || die "adding the second controller's service names failed"
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
     run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
-    # Added at the first controller, the clients' name server: what the second registers itself
-    # would stay with it, since it replicates nothing out.
-    local record
-    for record in "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
+    # What the second registers itself would stay with it, since it replicates nothing out.
+    dns_add "$DNSDOMAIN dc2 A $DC2IP" "$DNSDOMAIN _ldap._tcp SRV dc2.$DNSDOMAIN 389 0 100" \
         "_msdcs.$DNSDOMAIN _ldap._tcp.dc SRV dc2.$DNSDOMAIN 389 0 100" \
-        "$DNSDOMAIN _kerberos._tcp SRV dc2.$DNSDOMAIN 88 0 100"; do
-        read -r zone name type data <<< "$record"
-        as_client samba-tool dns add dc1.$DNSDOMAIN "$zone" "$name" "$type" "$data" -s "$state/empty.conf" $auth \
-            > "$state/dns.log" 2>&1 || { tail -5 "$state/dns.log" >&2; die "adding $name to DNS failed"; }
-    done
+        "$DNSDOMAIN _kerberos._tcp SRV dc2.$DNSDOMAIN 88 0 100"
     as_client samba-tool fsmo transfer --role=pdc -H ldap://dc2.$DNSDOMAIN -s "$state/empty.conf" $auth \
         > "$state/fsmo.log" 2>&1 || { tail -20 "$state/fsmo.log" >&2; die "moving the PDC role failed"; }
     as_client samba-tool drs options dc2.$DNSDOMAIN --dsa-option=+DISABLE_OUTBOUND_REPL -s "$state/empty.conf" \
@@ -305,32 +342,102 @@ provision_pair() {
     tar -C "$state" --warning=no-file-ignored -cf "$(pristine pair)" dc dc2
 }
 
+# The pair as the head office, and a branch office with a read-only controller that replicates
+# from the first. Samba takes the first subnet that holds a client's address, not the longest, so
+# the subnets do not overlap. The site records go to the clients' name server by hand, since
+# samba_dnsupdate skips loopback addresses; a read-only controller has no domain-wide records.
+provision_enterprise() {
+    [[ -f $(pristine enterprise) ]] && return 0
+    provision_pair
+    stop_dc
+    rm -rf "$dc" "$dc2" "$rodc"
+    tar -C "$state" -xf "$(pristine pair)"
+    trap stop_dc EXIT
+    write_client_files
+    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
+    run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    admin_ticket
+    local sites=CN=Sites,CN=Configuration,$BASEDN nc
+    as_client samba-tool sites create Branch -H ldap://dc1.$DNSDOMAIN -s "$state/empty.conf" $auth \
+        > "$state/sites.log" 2>&1 || { tail -5 "$state/sites.log" >&2; die "creating the branch site failed"; }
+    printf 'dn: CN=%s,CN=Subnets,%s\nchangetype: add\nobjectClass: subnet\nsiteObject: CN=%s,%s\n\n' \
+        "$HEADNET" "$sites" HeadOffice "$sites" "$BRANCHNET" "$sites" Branch "$sites" > "$state/sites.ldif"
+    printf 'dn: CN=DEFAULTIPSITELINK,CN=IP,CN=Inter-Site Transports,%s\nchangetype: modify\nadd: siteList\n%s\n-\n' \
+        "$sites" "siteList: CN=Branch,$sites" >> "$state/sites.ldif"
+    as_client ldbmodify -H ldap://dc1.$DNSDOMAIN $auth "$state/sites.ldif" > "$state/sites.log" 2>&1 \
+        || { tail -5 "$state/sites.log" >&2; die "adding the subnets failed"; }
+    join_dc "$rodc" RODC RODC "$RODCIP" --site=Branch
+    # It pulls only when told (samba-dc.sh replicate), as between sites it would only hours later.
+    sed -i 's/^\[global\]/[global]\n\tdreplsrv:periodic_interval = 86400/' "$rodc/etc/smb.conf"
+    # Started once, so the copy holds what a first start makes (TLS keys take seconds).
+    run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
+    spn_ldif RODC | as_client ldbmodify -H ldap://dc1.$DNSDOMAIN $auth > "$state/sites.log" 2>&1 \
+        || { tail -5 "$state/sites.log" >&2; die "adding the read-only controller's service names failed"; }
+    dns_add "$DNSDOMAIN rodc A $RODCIP" "_msdcs.$DNSDOMAIN _ldap._tcp.Branch._sites.dc SRV rodc.$DNSDOMAIN 389 0 100" \
+        "$DNSDOMAIN _ldap._tcp.Branch._sites SRV rodc.$DNSDOMAIN 389 0 100" \
+        "_msdcs.$DNSDOMAIN _ldap._tcp.HeadOffice._sites.dc SRV dc2.$DNSDOMAIN 389 0 100" \
+        "$DNSDOMAIN _ldap._tcp.HeadOffice._sites SRV dc2.$DNSDOMAIN 389 0 100"
+    # The PDC emulator learns the sites and the new controller's names now, not minutes later.
+    for nc in "CN=Configuration,$BASEDN" "$BASEDN"; do
+        as_client samba-tool drs replicate dc2.$DNSDOMAIN dc1.$DNSDOMAIN "$nc" -s "$state/empty.conf" $auth \
+            > "$state/drs.log" 2>&1 || { tail -5 "$state/drs.log" >&2; die "replicating $nc to dc2 failed"; }
+    done
+    rm -f "$state/cc.join"
+    stop_dc
+    trap - EXIT
+    tar -C "$state" --warning=no-file-ignored -cf "$(pristine enterprise)" dc dc2 rodc
+}
+
 start_dc() {
     local mode=$1
     if [[ $mode == keep ]]; then
         stop_one "$dc"
     else
         stop_dc
-        if [[ $mode == pair ]]; then
-            provision_pair
-        else
-            [[ -f $(pristine "$mode") ]] || provision "$mode"
-        fi
-        rm -rf "$dc" "$dc2"
+        prepare "$mode"
+        rm -rf "$dc" "$dc2" "$rodc"
         tar -C "$state" -xf "$(pristine "$mode")"
     fi
     write_client_files
     run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
-    if [[ $mode == pair ]]; then
+    if [[ $mode == pair || $mode == enterprise ]]; then
         run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    fi
+    if [[ $mode == enterprise ]]; then
+        run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
     fi
 }
 
+prepare() {
+    case $1 in
+    pair) provision_pair ;;
+    enterprise) provision_enterprise ;;
+    *) provision "$1" ;;
+    esac
+}
+
 case $command in
-prepare) if [[ ${3:-} == pair ]]; then provision_pair; else provision "${3:-base}"; fi ;;
+prepare) prepare "${3:-base}" ;;
 start) start_dc "${3:-base}" ;;
 stop) stop_dc TERM ;;
 kill) stop_one "$dc" KILL ;;
+client)
+    # The kernel takes a local route's source address for every connection in the namespace, so
+    # only one with the loopback alone, as the suites make, is changed.
+    links=$(ip -o link show) || die "ip failed"
+    [[ -n $links && -z $(awk -F': ' '$2 != "lo"' <<< "$links") ]] || die "client needs a network namespace of its own"
+    case ${3:-} in
+    head) source=$HEADCLIENT ;;
+    branch) source=$BRANCHCLIENT ;;
+    *) die "usage: $0 client STATE head|branch" ;;
+    esac
+    ip route replace local 127.0.0.0/8 dev lo table local src "$source"
+    ;;
+replicate)
+    admin_ticket
+    as_client samba-tool drs replicate rodc.$DNSDOMAIN dc1.$DNSDOMAIN "$BASEDN" -s "$state/empty.conf" $auth \
+        > "$state/drs.log" 2>&1 || { tail -5 "$state/drs.log" >&2; die "replicating to rodc failed"; }
+    ;;
 kinit)
     user=${3:?user} ccache=${4:?ccache}
     KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=$ccache kinit "$user@$REALM" < "$state/passwords/$user" > /dev/null

@@ -83,8 +83,9 @@ SambaDc::SambaDc() : m_state(env("QUILL_AD_STATE")), m_script(env("QUILL_AD_SCRI
 
 std::vector<std::string> SambaDc::search(const std::string& filter, const std::string& name) const {
     std::string out;
-    const int status = runCommand(
-        "ldbsearch -H " + quote(m_state + m_controller + "/private/sam.ldb") + " " + quote(filter) + " " + quote(name), &out);
+    const int status = runCommand("ldbsearch -H " + quote(m_state + m_controller + "/private/sam.ldb") + " " +
+                                      quote(filter) + " " + quote(name),
+                                  &out);
     if (status != 0)
         throw std::runtime_error("ldbsearch failed: " + out);
     std::vector<std::string> values;
@@ -164,6 +165,18 @@ void SambaDc::resume() const {
     std::string out;
     if (runCommand("kill -CONT $(cat " + quote(m_state + m_controller + "/run/samba.pid") + ")", &out) != 0)
         throw std::runtime_error("resuming the domain controller failed: " + out);
+}
+
+void SambaDc::placeClients(const std::string& site) const {
+    std::string out;
+    if (runCommand(quote(m_script) + " client " + quote(m_state) + " " + quote(site), &out) != 0)
+        throw std::runtime_error("placing the clients failed: " + out);
+}
+
+void SambaDc::replicateToBranch() const {
+    std::string out;
+    if (runCommand(quote(m_script) + " replicate " + quote(m_state), &out) != 0)
+        throw std::runtime_error("replicating to the branch failed: " + out);
 }
 
 TicketCache::TicketCache(const std::string& ccache) {

@@ -14,6 +14,8 @@ public:
     bool available() const noexcept { return !m_state.empty(); }
     // The second controller of the pair (samba-dc.sh start STATE pair), for its database and pid.
     SambaDc second() const { return SambaDc(*this, "/dc2"); }
+    // The enterprise's read-only controller in the branch (samba-dc.sh start STATE enterprise).
+    SambaDc branch() const { return SambaDc(*this, "/rodc"); }
 
     // All values of one attribute of the account named sAMAccountName, read from sam.ldb.
     std::vector<std::string> attribute(const std::string& account, const std::string& name) const;
@@ -36,6 +38,11 @@ public:
     // SIGSTOP and SIGCONT: a controller that accepts connections but never answers.
     void pause() const;
     void resume() const;
+    // Puts the clients of the suite's network namespace, this test among them, in the enterprise's
+    // "head" office or its "branch": the source address of their new connections.
+    void placeClients(const std::string& site) const;
+    // The branch's controller pulls the domain from the first now; on its own it waits a day.
+    void replicateToBranch() const;
 
     const std::string& state() const noexcept { return m_state; }
 
