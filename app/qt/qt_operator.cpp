@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/layout.h"
+#include "app/qt/queued_input.h"
 
 namespace app::qt {
 
@@ -97,6 +98,7 @@ QtOperator::~QtOperator() {
 }
 
 int QtOperator::messageBox(const std::string& text, int style, const std::optional<std::string>& title) {
+    dropQueuedInput(); // only the person who sees the box answers it
     QWidget* owner = m_owner && m_owner->isVisible() ? m_owner.data() : nullptr;
     QMessageBox box(owner);
     box.setWindowTitle(fromUtf8(title ? std::string_view(*title) : kWindow.caption));
@@ -153,6 +155,7 @@ QString escapedErrorText(long number, const std::string& description) {
 void QtOperator::reportEscapedError(long number, const std::string& description) {
     // The pointer may still be busy when the error left a handler mid-operation.
     setBusy(false);
+    dropQueuedInput();
     QWidget* owner = m_owner && m_owner->isVisible() ? m_owner.data() : nullptr;
     QMessageBox box(owner);
     box.setWindowTitle(fromUtf8(kWindow.caption));

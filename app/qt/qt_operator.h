@@ -24,7 +24,8 @@ public:
     // Style: buttons (0 OK, 1 OK/Cancel, 2 Abort/Retry/Ignore, 3 Yes/No/Cancel, 4 Yes/No,
     // 5 Retry/Cancel) + icon (0x10 stop, 0x20 question, 0x30 exclamation, 0x40 information)
     // + default button (0x100 second, 0x200 third). Returns the classic answer code of the button
-    // pressed (1 OK ... 6 Yes, 7 No); closing the box answers as its Escape button would.
+    // pressed (1 OK ... 6 Yes, 7 No); closing the box answers as its Escape button would. Input
+    // given before the box opened never answers it (dropQueuedInput).
     int messageBox(const std::string& text, int style, const std::optional<std::string>& title) override;
     // The application-wide wait cursor. Switching it on twice needs one switch off: the pointer is
     // a state, not a stack, and off always leaves the default pointer.

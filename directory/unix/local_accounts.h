@@ -21,6 +21,7 @@ struct AccountSources {
     std::vector<std::string> pamAuthPaths{"/etc/pam.d/common-auth", "/etc/pam.d/system-auth"};
     std::string loginDefsPath = "/etc/login.defs";
     std::string pamPasswordPath = "/etc/pam.d/common-password"; // pam_unix's hash method
+    std::string sudoersPath = "/etc/sudoers";                   // who administers the computer
 };
 
 struct PasswdEntry {

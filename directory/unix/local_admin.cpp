@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "account_files.h"
 #include "account_name.h"
+#include "administrators.h"
 #include "directory/error.h"
 #include "faillock.h"
 #include "password_hash.h"
@@ -140,13 +142,31 @@ void LocalAdmin::checkReach(const PasswdEntry& user, const GroupEntry* group) co
         return;
     // shadow-utils' own defaults when login.defs says nothing.
     const std::string& defs = m_accounts.sources().loginDefsPath;
-    if (user.uid == 0 || user.uid < loginDefsNumber(defs, "UID_MIN", 1000))
+    const std::string asRoot = "ここからは変更できません。root として変更してください。";
+    if (user.uid == 0 || user.uid < loginDefsNumber(defs, "UID_MIN", 1000) ||
+        user.uid > loginDefsNumber(defs, "UID_MAX", 60000))
         throw Error(codes::kAccessDenied, user.name + " は root またはシステムのアカウント（UID " +
-                                              std::to_string(user.uid) +
-                                              "）なので、ここからは変更できません。root として変更してください。");
-    if (group && group->gid < loginDefsNumber(defs, "GID_MIN", 1000))
-        throw Error(codes::kAccessDenied, group->name + " はシステムのグループ（GID " + std::to_string(group->gid) +
-                                              "）なので、ここからは変更できません。root として変更してください。");
+                                              std::to_string(user.uid) + "）なので、" + asRoot);
+    if (group &&
+        (group->gid < loginDefsNumber(defs, "GID_MIN", 1000) || group->gid > loginDefsNumber(defs, "GID_MAX", 60000)))
+        throw Error(codes::kAccessDenied,
+                    group->name + " はシステムのグループ（GID " + std::to_string(group->gid) + "）なので、" + asRoot);
+    // Whoever can change an administrator's password or groups becomes one.
+    std::optional<Administrators> administrators;
+    try {
+        administrators.emplace(m_accounts.sources());
+    } catch (const Error& e) {
+        throw Error(codes::kAccessDenied,
+                    e.description() + "このコンピューターの管理者かどうか確かめられないので、" + asRoot);
+    }
+    if (administrators->everyone())
+        throw Error(codes::kAccessDenied,
+                    "sudoers が ALL またはネットグループに管理を許していて、どのアカウントも管理者になりうるので、" +
+                        asRoot);
+    if (const std::string why = administrators->reason(user); !why.empty())
+        throw Error(codes::kAccessDenied, user.name + " はこのコンピューターの管理者（" + why + "）なので、" + asRoot);
+    if (group && administrators->administers(*group))
+        throw Error(codes::kAccessDenied, group->name + " はこのコンピューターを管理するグループなので、" + asRoot);
 }
 
 // One line per change, as shadow-utils writes: what, whose, asked by whom.

@@ -13,8 +13,10 @@ namespace unixacct {
 void checkUserChange(const UserChange& change);
 
 // Who asks for the changes. uid is named in the audit log (-1: this process's own uid). A pkexec
-// caller is someone else: uid 0, accounts below UID_MIN and groups below GID_MIN (login.defs) are
-// out of its reach; it may still read their state.
+// caller is someone else, perhaps a help desk that polkit lets in without an administrator's
+// password: uid 0, accounts outside UID_MIN..UID_MAX, groups outside GID_MIN..GID_MAX (login.defs)
+// and the computer's administrators and their groups (Administrators) are out of its reach; it
+// may still read their state.
 struct Caller {
     uid_t uid = static_cast<uid_t>(-1);
     bool protectSystemAccounts = false;

@@ -28,7 +28,8 @@ bool isSystemDatabase(const AccountSources& sources) {
     return sources.passwdPath == system.passwdPath && sources.shadowPath == system.shadowPath &&
            sources.groupPath == system.groupPath && sources.gshadowPath == system.gshadowPath &&
            sources.faillockConfPath == system.faillockConfPath && sources.pamAuthPaths == system.pamAuthPaths &&
-           sources.loginDefsPath == system.loginDefsPath && sources.pamPasswordPath == system.pamPasswordPath;
+           sources.loginDefsPath == system.loginDefsPath && sources.pamPasswordPath == system.pamPasswordPath &&
+           sources.sudoersPath == system.sudoersPath;
 }
 
 // Root acts in this process; anyone else on the system's own files goes through the helper,

@@ -109,6 +109,8 @@ std::unique_ptr<directory::Object> MemoryDirectory::bind(std::string_view path) 
             names.push_back(account.name);
         return std::make_unique<MemoryDomain>(*this, std::move(names));
     }
+    if (duringUserBind)
+        duringUserBind();
     MemoryAccount* account = find(*parsed->name);
     if (!account)
         throw Error(codes::kNoSuchUser, "The user name could not be found.");

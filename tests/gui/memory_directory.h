@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -38,6 +39,8 @@ public:
     std::vector<bool> busyAtBind;
     // Property names whose put is refused (the write throws directory::Error).
     std::set<std::string> refusedPuts;
+    // Runs inside every bind of a user path: a slow directory call, during which input queues.
+    std::function<void()> duringUserBind;
 
     // Binds of user paths only (the account lookups and actions).
     std::vector<std::string> userBinds() const;

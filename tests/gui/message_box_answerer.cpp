@@ -25,8 +25,8 @@ QString SeenBox::summary() const {
     return title + u'|' + iconName(icon) + u'|' + text + u'|' + buttons.join(u',');
 }
 
-MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers)
-    : m_answers(answers.begin(), answers.end()) {
+MessageBoxAnswerer::MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers, int settleMs)
+    : m_answers(answers.begin(), answers.end()), m_settleMs(settleMs) {
     connect(&m_timer, &QTimer::timeout, this, &MessageBoxAnswerer::poll);
     m_timer.start(10);
 }
@@ -38,12 +38,7 @@ QStringList MessageBoxAnswerer::summaries() const {
     return lines;
 }
 
-void MessageBoxAnswerer::poll() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || box == m_current || !box->isVisible())
-        return;
-    m_current = box;
-
+void MessageBoxAnswerer::record(QMessageBox* box) {
     SeenBox seen;
     seen.title = box->windowTitle();
     seen.text = box->text();
@@ -58,6 +53,20 @@ void MessageBoxAnswerer::poll() {
             seen.captions << button->text();
         }
     m_seen.push_back(seen);
+}
+
+void MessageBoxAnswerer::poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible() || box == m_answered)
+        return;
+    if (box != m_current) {
+        m_current = box;
+        m_open.start();
+        record(box);
+    }
+    if (m_open.elapsed() < m_settleMs)
+        return;
+    m_answered = box;
 
     QAbstractButton* target = nullptr;
     if (!m_answers.empty()) {

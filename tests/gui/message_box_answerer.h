@@ -3,6 +3,7 @@
 #include <deque>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -27,12 +28,13 @@ struct SeenBox {
 
 // Answers every modal message box that opens, by clicking the next scripted button, and records
 // what it showed. A box beyond the script is closed with its Escape button and counted as
-// unexpected, so a test never hangs on it.
+// unexpected, so a test never hangs on it. settle: how long a box stays open before it is
+// answered, room for anything else to answer it first.
 class MessageBoxAnswerer final : public QObject {
     Q_OBJECT
 
 public:
-    explicit MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers = {});
+    explicit MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers = {}, int settleMs = 0);
 
     const std::vector<SeenBox>& seen() const noexcept { return m_seen; }
     QStringList summaries() const;
@@ -41,10 +43,14 @@ public:
 
 private:
     void poll();
+    void record(QMessageBox* box);
 
     std::deque<QMessageBox::StandardButton> m_answers;
     std::vector<SeenBox> m_seen;
     QPointer<QMessageBox> m_current;
+    QPointer<QMessageBox> m_answered;
+    QElapsedTimer m_open; // since m_current was first seen
+    int m_settleMs;
     int m_unexpected = 0;
     QTimer m_timer;
 };
