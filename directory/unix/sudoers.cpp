@@ -388,13 +388,15 @@ void parseSudoers(std::string_view text, const std::string& file, SudoersNames& 
             continue;
         }
 
-        line = line.substr(0, commentStart(line));
+        // A comment runs to the end of the line, so a backslash before it continues nothing.
+        const std::size_t comment = commentStart(line);
+        line = line.substr(0, comment);
         const std::size_t end = line.find_last_not_of(" \t");
         line = line.substr(0, end == std::string_view::npos ? 0 : end + 1);
         std::size_t backslashes = 0;
         while (backslashes < line.size() && line[line.size() - 1 - backslashes] == '\\')
             ++backslashes;
-        continued = backslashes % 2 == 1;
+        continued = comment == std::string_view::npos && backslashes % 2 == 1;
         logical.append(line.substr(0, line.size() - (continued ? 1 : 0)));
         if (continued && at <= text.size()) {
             logical += ' ';
