@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "address_book.h"
 #include "entry.h"
 #include "ldap_handles.h"
 
@@ -93,7 +92,7 @@ public:
 
     // Looks host up now, unless its addresses are known already, so that later connections to it
     // need no name server. Addresses found once serve for the process's life.
-    static void rememberAddresses(const std::string& host);
+    static void rememberAddresses(const std::string& host) { AddressBook::remember(host); }
     const DomainInfo& domain() const noexcept { return m_domain; }
 
     // Runs a search and calls visit for each entry in the server's order. pageSize > 0 asks for
@@ -152,16 +151,6 @@ public:
     void setUnpagedSizeLimit(int entries) noexcept { m_unpagedSizeLimit = entries; }
 
 private:
-    // One address the controller's name resolved to.
-    struct Address {
-        int family = 0;
-        int protocol = 0;
-        sockaddr_storage address{};
-        socklen_t length = 0;
-    };
-
-    // host's addresses, looked up the first time only.
-    static std::vector<Address> lookUp(const std::string& host);
     // Opens the session with limit for the connect and each round trip of the bind.
     void open(std::chrono::milliseconds limit);
     // A connected socket to one of the controller's addresses, within limit.
