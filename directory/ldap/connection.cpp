@@ -286,11 +286,15 @@ Connection::Pending Connection::send(const std::string& base, int scope, const s
 }
 
 Connection::Pending::~Pending() {
-    if (m_msgid >= 0)
-        ldap_abandon_ext(m_ld.get(), m_msgid, nullptr, nullptr);
+    if (m_msgid < 0)
+        return;
+    // The abandon request is written to a connection the controller may have dropped meanwhile.
+    const directory::SigpipeGuard quiet;
+    ldap_abandon_ext(m_ld.get(), m_msgid, nullptr, nullptr);
 }
 
 std::optional<Entry> Connection::Pending::first() {
+    const directory::SigpipeGuard quiet; // a wait that runs out abandons the request
     const bool shortLimit = m_connection.failedRecently();
     const auto limit = shortLimit ? std::min(m_connection.m_timeouts.retry, m_connection.m_timeouts.read)
                                   : m_connection.m_timeouts.read;

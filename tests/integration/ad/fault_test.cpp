@@ -176,6 +176,19 @@ TEST_F(FaultTest, ATargetThatCannotBeFoundIsNotSoughtAgainAtEveryKey) {
     EXPECT_EQ(cache.counts().remembered, 5);
 }
 
+TEST_F(AdTest, ARequestAbandonedOnAConnectionTheControllerResetRaisesNoSignal) {
+    ldapdir::Connection connection("dc1.quill.test");
+    const std::string& base = connection.domain().defaultNamingContext;
+    dc.pause();
+    {
+        auto read = connection.send(base, LDAP_SCOPE_SUBTREE, "(sAMAccountName=jdoe)", {"cn"});
+        auto unread = connection.send(base, LDAP_SCOPE_SUBTREE, "(sAMAccountName=bob)", {"cn"});
+        dc.kill(); // with both requests unread: the connection is reset
+        EXPECT_THROW(read.first(), directory::Error);
+    } // SIGPIPE, unless held off, ends the program here
+    dc.restart();
+}
+
 // One write of the window, made through the directory interface so that a fault can be timed
 // to hit the write itself rather than the bind before it.
 struct WriteFlow {
