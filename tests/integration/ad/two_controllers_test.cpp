@@ -7,9 +7,32 @@
 
 #include "ad_fixture.h"
 #include "app/lock_opener.h"
+#include "directory/ldap/ad_values.h"
 #include "directory/ldap/connection_cache.h"
 
 namespace {
+
+class PairTest : public AdTest {
+protected:
+    void SetUp() override {
+        AdTest::SetUp();
+        if (!IsSkipped() && !std::getenv("QUILL_AD_PAIR"))
+            GTEST_SKIP() << "needs the two controllers of tests/run-ad.sh";
+    }
+    const SambaDc pdc = dc.second();
+};
+
+TEST_F(PairTest, AnAccountDisabledAndAtOnceEnabledAgainIsEnabled) {
+    const auto disabledAt = [](const SambaDc& at) {
+        return (at.number("flow", "userAccountControl") & ldapdir::kAccountDisable) != 0;
+    };
+    auto adsi = control("dc1.quill.test");
+    ASSERT_TRUE(adsi.AccountDisabled("flow", true));
+    ASSERT_TRUE(disabledAt(pdc));
+    ASSERT_FALSE(disabledAt(dc)) << "the PDC emulator replicates nothing out";
+    EXPECT_TRUE(adsi.AccountDisabled("flow", false)) << "the old value is read at the PDC emulator";
+    EXPECT_FALSE(disabledAt(pdc));
+}
 
 TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenTheControllerInUseStops) {
     if (!std::getenv("QUILL_AD_PAIR"))
