@@ -91,8 +91,8 @@ public:
     const std::string& host() const noexcept { return m_host; }
 
     // Looks host up now, unless its addresses are known already, so that later connections to it
-    // need no name server. Addresses found once serve for the process's life.
-    static void rememberAddresses(const std::string& host) { AddressBook::remember(host); }
+    // need no name server. Addresses found once serve until they all fail.
+    static void rememberAddresses(const std::string& host) { AddressBook::shared().remember(host); }
     const DomainInfo& domain() const noexcept { return m_domain; }
 
     // Runs a search and calls visit for each entry in the server's order. pageSize > 0 asks for
@@ -180,7 +180,6 @@ private:
     std::string m_host;
     Timeouts m_timeouts;
     std::shared_ptr<AttemptCounts> m_counts;
-    std::vector<Address> m_addresses;
     // Bytes of requests that reached the socket, over all sessions; outlives every session.
     std::uint64_t m_written = 0;
     LdapHandle m_ld;

@@ -1,15 +1,10 @@
 // Opening a session: the socket, the Kerberos bind and the seal.
 #include "connection.h"
 
-#include <fcntl.h>
 #include <openldap.h>
-#include <poll.h>
 #include <sasl/sasl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "dc_locator.h"
@@ -21,7 +16,6 @@ namespace ldapdir {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // GSSAPI takes everything from the ticket; answer any question with its default, or nothing.
@@ -60,35 +54,11 @@ Sockbuf_IO countingIo{countSetup, countRemove, countCtrl, countRead, countWrite,
 } // namespace
 
 int Connection::connectSocket(milliseconds limit) {
-    if (m_addresses.empty()) {
-        m_addresses = AddressBook::lookUp(m_host);
-        if (m_addresses.empty())
-            throw LdapFailure(LDAP_SERVER_DOWN, m_host, "");
-    }
-    const auto deadline = Clock::now() + limit;
     bool timedOut = false;
-    for (const Address& address : m_addresses) {
-        const int fd = socket(address.family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, address.protocol);
-        if (fd < 0)
-            continue;
-        bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0;
-        if (!connected && errno == EINPROGRESS) {
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-            pollfd watch{fd, POLLOUT, 0};
-            const int ready = poll(&watch, 1, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
-            int error = 0;
-            socklen_t size = sizeof error;
-            connected = ready > 0 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-            timedOut = timedOut || ready == 0;
-        }
-        // libldap reads and writes as on a blocking socket and keeps its own time limits.
-        if (connected && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
-            return fd;
-        close(fd);
-        if (Clock::now() >= deadline)
-            break;
-    }
-    throw LdapFailure(timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, m_host, "");
+    const int fd = AddressBook::shared().connect(m_host, limit, timedOut);
+    if (fd < 0)
+        throw LdapFailure(timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, m_host, "");
+    return fd;
 }
 
 void Connection::open(milliseconds limit) {

@@ -54,14 +54,14 @@ struct Target {
 
 } // namespace
 
-ShortResolverWaits::ShortResolverWaits() {
+ShortResolverWaits::ShortResolverWaits(int tries) {
     if (!(_res.options & RES_INIT) && res_init() != 0)
         return;
     m_active = true;
     m_retrans = _res.retrans;
     m_retry = _res.retry;
     _res.retrans = std::min(_res.retrans, 1);
-    _res.retry = std::min(_res.retry, 2);
+    _res.retry = std::min(_res.retry, tries);
 }
 
 ShortResolverWaits::~ShortResolverWaits() {

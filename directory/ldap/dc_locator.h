@@ -28,10 +28,10 @@ private:
 
 // The C library waits 5 s per try for a silent name server, twice. While one of these lives, each
 // try of this thread's resolver, which libraries called on the thread use too (getaddrinfo, and the
-// Kerberos bind's host-name canonicalisation), waits 1 s, then 2 s.
+// Kerberos bind's host-name canonicalisation), waits 1 s, then 2 s; with tries 1, only the first.
 class ShortResolverWaits {
 public:
-    ShortResolverWaits();
+    explicit ShortResolverWaits(int tries = 2);
     ~ShortResolverWaits();
     ShortResolverWaits(const ShortResolverWaits&) = delete;
     ShortResolverWaits& operator=(const ShortResolverWaits&) = delete;

@@ -1,0 +1,79 @@
+// How the LDAP backend uses the name service: remembered addresses, and what a name server's
+// answers mean, over scripted answers.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "directory/ldap/address_book.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+ldapdir::Address loopback(in_port_t port) {
+    ldapdir::Address address;
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.family = AF_INET;
+    address.length = sizeof in;
+    std::memcpy(&address.address, &in, sizeof in);
+    return address;
+}
+
+// A loopback port that takes connections (listening is enough), or, closed, refuses them.
+in_port_t loopbackPort(bool listening, int& fd) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof in;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&in), size) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&in), &size) != 0)
+        ADD_FAILURE() << "no loopback port";
+    if (!listening)
+        close(fd);
+    return ntohs(in.sin_port);
+}
+
+TEST(AddressBook, AsksTheNameServerAgainOnlyWhenEveryAddressFailedAndTheLimitHasRoom) {
+    int open = -1, closed = -1;
+    const auto good = loopback(loopbackPort(true, open)), moved = loopback(loopbackPort(false, closed));
+    struct Row {
+        const char* name;
+        std::vector<ldapdir::Address> first, later; // what the name server says
+        std::chrono::milliseconds limit;
+        bool connects;
+        int asked;
+    };
+    for (const Row& row : {
+             Row{"remembered and working", {good}, {}, 3s, true, 1},
+             Row{"moved: asked again", {moved}, {good}, 3s, true, 2},
+             Row{"moved, a short attempt: no wait for the name server", {moved}, {good}, 500ms, false, 1},
+             Row{"moved, the name server says the same", {moved}, {moved}, 3s, false, 2},
+             Row{"moved, the name server silent", {moved}, {}, 3s, false, 2},
+         }) {
+        SCOPED_TRACE(row.name);
+        int asked = 0;
+        ldapdir::AddressBook book([&](const std::string& name, const std::string& port) {
+            EXPECT_EQ(name + ":" + port, "dc1.corp.example:389");
+            return ++asked == 1 ? row.first : row.later;
+        });
+        bool timedOut = false;
+        const int fd = book.connect("dc1.corp.example", row.limit, timedOut);
+        EXPECT_EQ(fd >= 0, row.connects);
+        EXPECT_EQ(asked, row.asked);
+        EXPECT_FALSE(timedOut);
+        if (fd >= 0)
+            close(fd);
+        // What the second look-up found is what is remembered.
+        EXPECT_EQ(book.lookUp("dc1.corp.example"), asked == 1 || row.later.empty() ? row.first : row.later);
+    }
+    close(open);
+}
+
+} // namespace
