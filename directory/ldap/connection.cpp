@@ -54,10 +54,11 @@ Modification::~Modification() {
             directory::secureZero(value);
 }
 
-Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<AttemptCounts> counts)
+Connection::Connection(std::string host, Timeouts timeouts, std::shared_ptr<AttemptCounts> counts,
+                       std::optional<milliseconds> connectLimit)
     : m_host(std::move(host)), m_timeouts(timeouts), m_counts(std::move(counts)) {
     try {
-        open(m_timeouts.connect);
+        open(connectLimit.value_or(m_timeouts.connect));
     } catch (const LdapFailure& failure) {
         if (isConnectionTrouble(failure.resultCode()))
             noteFailure(false);
@@ -293,15 +294,20 @@ Connection::Pending::~Pending() {
     ldap_abandon_ext(m_ld.get(), m_msgid, nullptr, nullptr);
 }
 
-std::optional<Entry> Connection::Pending::first() {
+std::optional<Entry> Connection::Pending::first(std::optional<Clock::time_point> lookupEnds) {
     const directory::SigpipeGuard quiet; // a wait that runs out abandons the request
     const bool shortLimit = m_connection.failedRecently();
-    const auto limit = shortLimit ? std::min(m_connection.m_timeouts.retry, m_connection.m_timeouts.read)
-                                  : m_connection.m_timeouts.read;
+    const Timeouts& timeouts = m_connection.m_timeouts;
+    const auto shortest = std::min(timeouts.retry, timeouts.read);
+    // The server has been at it since the send, while the lookup waited elsewhere.
+    auto until = m_sentAt + (shortLimit ? shortest : timeouts.read);
+    if (lookupEnds)
+        until = std::min(until, std::max(*lookupEnds, Clock::now() + shortest));
     std::optional<Entry> found;
     try {
         for (;;) {
-            const MessagePtr message = m_connection.next(m_ld.get(), m_msgid, LDAP_MSG_ONE, limit);
+            const auto left = std::max(std::chrono::duration_cast<milliseconds>(until - Clock::now()), milliseconds(0));
+            const MessagePtr message = m_connection.next(m_ld.get(), m_msgid, LDAP_MSG_ONE, left);
             const int type = ldap_msgtype(message.get());
             if (type == LDAP_RES_SEARCH_ENTRY && !found)
                 found.emplace(m_ld.get(), message.get());

@@ -81,10 +81,12 @@ public:
     // succeeded (so what cannot be read back, such as a password, may be taken as done).
     using HoldsCheck = std::function<Held(bool answered)>;
 
-    // Connects and binds to host (a DNS name, "name:port" or an address), then reads the domain's
-    // naming contexts. Throws directory::Error: unreachable, authentication refused, not sealed,
-    // or not an Active Directory domain controller. counts, when given, is kept up to date.
-    Connection(std::string host, Timeouts timeouts = {}, std::shared_ptr<AttemptCounts> counts = nullptr);
+    // Connects and binds to host (a DNS name, "name:port" or an address) within connectLimit
+    // (Timeouts::connect when not given), then reads the domain's naming contexts. Throws
+    // directory::Error: unreachable, authentication refused, not sealed, or not an Active
+    // Directory domain controller. counts, when given, is kept up to date.
+    Connection(std::string host, Timeouts timeouts = {}, std::shared_ptr<AttemptCounts> counts = nullptr,
+               std::optional<std::chrono::milliseconds> connectLimit = std::nullopt);
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -108,20 +110,23 @@ public:
     class Pending {
     public:
         Pending(Connection& connection, LdapHandle ld, int msgid)
-            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid) {}
+            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid),
+              m_sentAt(std::chrono::steady_clock::now()) {}
         Pending(Pending&& other) noexcept
-            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)) {
-        }
+            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)),
+              m_sentAt(other.m_sentAt) {}
         ~Pending();
         Pending(const Pending&) = delete;
         Pending& operator=(const Pending&) = delete;
-        // The first entry found, within the read limit.
-        std::optional<Entry> first();
+        // The first entry found, within the read limit counted from the send, and by lookupEnds
+        // when given (but no sooner than the short limit from now).
+        std::optional<Entry> first(std::optional<std::chrono::steady_clock::time_point> lookupEnds = std::nullopt);
 
     private:
         Connection& m_connection;
         LdapHandle m_ld;
         int m_msgid;
+        std::chrono::steady_clock::time_point m_sentAt;
     };
     Pending send(const std::string& base, int scope, const std::string& filter,
                  const std::vector<std::string>& attributes);
