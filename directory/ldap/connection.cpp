@@ -16,9 +16,6 @@ namespace ldapdir {
 
 namespace {
 
-// Active Directory announces itself with this capability in the root DSE.
-constexpr const char* kActiveDirectoryCapability = "1.2.840.113556.1.4.800";
-
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -103,6 +100,11 @@ bool Connection::answers() {
             throw;
         return false;
     }
+}
+
+directory::Error Connection::notActiveDirectory() const {
+    return directory::Error(directory::codes::kNotFound,
+                            m_host + " は Active Directory のドメインコントローラーではありません。");
 }
 
 bool Connection::failedRecently() const {
@@ -342,13 +344,9 @@ void Connection::requireSealed() {
 void Connection::readDomain() {
     const auto root = findOne("", LDAP_SCOPE_BASE, "(objectClass=*)",
                               {"defaultNamingContext", "configurationNamingContext", "supportedCapabilities"});
-    bool activeDirectory = false;
-    if (root)
-        for (const auto& capability : root->all("supportedCapabilities"))
-            activeDirectory = activeDirectory || capability == kActiveDirectoryCapability;
-    if (!activeDirectory || !root->first("defaultNamingContext") || !root->first("configurationNamingContext"))
-        throw directory::Error(directory::codes::kNotFound,
-                               m_host + " は Active Directory のドメインコントローラーではありません。");
+    if (!root || !announcesActiveDirectory(*root) || !root->first("defaultNamingContext") ||
+        !root->first("configurationNamingContext"))
+        throw notActiveDirectory();
     m_domain.defaultNamingContext = *root->first("defaultNamingContext");
     m_domain.configurationNamingContext = *root->first("configurationNamingContext");
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "address_book.h"
+#include "directory/error.h"
 #include "entry.h"
 #include "ldap_handles.h"
 
@@ -181,6 +182,7 @@ private:
     // Waits for the next message of msgid.
     MessagePtr next(LDAP* ld, int msgid, int all, std::chrono::milliseconds limit);
     void readDomain();
+    directory::Error notActiveDirectory() const;
 
     std::string m_host;
     Timeouts m_timeouts;

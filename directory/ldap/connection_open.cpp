@@ -95,13 +95,18 @@ void Connection::open(milliseconds limit) {
     // The kernel of a stopped controller still accepts connections. Ask it something that needs
     // no bind first: a silent one then costs this limit alone, never the name look-ups of the
     // Kerberos bind, which run before its first round trip and outside every limit of libldap's.
-    char* noAttributes[] = {const_cast<char*>(LDAP_NO_ATTRS), nullptr};
+    // Its root DSE, which Active Directory shows anyone, also tells a domain controller from
+    // another LDAP server (whose refusals of the bind could be anything) before the bind.
+    char* capabilities[] = {const_cast<char*>("supportedCapabilities"), nullptr};
     int probe = -1;
-    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", noAttributes, 0, nullptr, nullptr, nullptr, 1,
+    rc = ldap_search_ext(raw, "", LDAP_SCOPE_BASE, "(objectClass=*)", capabilities, 0, nullptr, nullptr, nullptr, 1,
                          &probe);
     if (rc != LDAP_SUCCESS)
         throw LdapFailure(rc, context, diagnostic(raw));
-    next(raw, probe, LDAP_MSG_ALL, limit);
+    const MessagePtr rootDse = next(raw, probe, LDAP_MSG_ALL, limit);
+    LDAPMessage* const found = ldap_first_entry(raw, rootDse.get());
+    if (!found || !announcesActiveDirectory(Entry(raw, found)))
+        throw notActiveDirectory();
 
     // The asynchronous form, so the time-out holds for every round trip of the bind.
     // mechanism stays set between the steps: libldap reads it to tell a new bind from the next step.

@@ -1,5 +1,7 @@
 #include "ldap_call.h"
 
+#include <algorithm>
+
 #include "ldap_handles.h"
 
 namespace ldapdir {
@@ -23,6 +25,11 @@ std::string diagnostic(LDAP* ld) {
     ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &raw);
     const LdapText text(raw);
     return text ? std::string(text.get()) : std::string();
+}
+
+bool announcesActiveDirectory(const Entry& rootDse) {
+    const auto& capabilities = rootDse.all("supportedCapabilities");
+    return std::find(capabilities.begin(), capabilities.end(), "1.2.840.113556.1.4.800") != capabilities.end();
 }
 
 int resultCode(LDAP* ld) {

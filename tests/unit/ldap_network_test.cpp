@@ -1,13 +1,16 @@
-// How the LDAP backend uses the name service: remembered addresses, and what a name server's
-// answers mean, over scripted answers.
+// The LDAP backend against scripted servers: remembered addresses, what a name server's answers
+// mean, and what an LDAP server that is no domain controller says.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
 
+#include "directory/error.h"
 #include "directory/ldap/address_book.h"
+#include "directory/ldap/connection.h"
 
 using namespace std::chrono_literals;
 
@@ -74,6 +77,33 @@ TEST(AddressBook, AsksTheNameServerAgainOnlyWhenEveryAddressFailedAndTheLimitHas
         EXPECT_EQ(book.lookUp("dc1.corp.example"), asked == 1 || row.later.empty() ? row.first : row.later);
     }
     close(open);
+}
+
+TEST(LdapConnection, AnLdapServerThatIsNoDomainControllerIsToldFromItsRootDseBeforeTheBind) {
+    int listener = -1;
+    const in_port_t port = loopbackPort(true, listener);
+    std::thread server([listener] {
+        const int client = accept(listener, nullptr, nullptr);
+        char request[512];
+        if (recv(client, request, sizeof request, 0) > 0) { // the root DSE read
+            // No entry, and success: searchResDone for message 1.
+            const unsigned char done[] = {0x30, 0x0c, 0x02, 0x01, 0x01, 0x65, 0x07,
+                                          0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+            send(client, done, sizeof done, MSG_NOSIGNAL);
+            while (recv(client, request, sizeof request, 0) > 0) {
+            }
+        }
+        close(client);
+    });
+    long number = 0;
+    try {
+        ldapdir::Connection("127.0.0.1:" + std::to_string(port));
+    } catch (const directory::Error& error) {
+        number = error.number();
+    }
+    server.join();
+    close(listener);
+    EXPECT_EQ(number, directory::codes::kNotFound) << "not a Kerberos refusal: no bind is tried";
 }
 
 } // namespace
