@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -7,7 +8,8 @@ namespace ldapdir {
 
 // What DNS says about where a domain's controllers are. A name server that does not answer
 // (tries of 1 and 2 s) throws directory::Error kTimeout, so that a search through several names
-// stops at the first silence instead of waiting once for each.
+// stops at the first silence instead of waiting once for each. One that answers that it cannot
+// (SERVFAIL, REFUSED: a search-list domain whose own servers are broken) says "no such name".
 class DcLocator {
 public:
     // The domain controllers of a DNS domain from its _ldap._tcp.dc._msdcs SRV records, lowest
@@ -21,6 +23,11 @@ public:
     static std::vector<std::string> searchList();
     // Whether a host name resolves to an address (this thread's resolver kept to short tries).
     static bool resolves(const std::string& host);
+
+    // Whether a query that failed with hErrno met a silent name server: answer, zeroed before
+    // the query, then holds no response. The C library reports SERVFAIL and REFUSED as TRY_AGAIN,
+    // as it does silence, but leaves the server's response in the buffer.
+    static bool silentNameServer(int hErrno, const unsigned char* answer, std::size_t length);
 
 private:
     static std::vector<std::string> services(const std::string& name);

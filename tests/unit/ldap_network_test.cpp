@@ -1,16 +1,20 @@
 // The LDAP backend against scripted servers: remembered addresses, what a name server's answers
 // mean, and what an LDAP server that is no domain controller says.
+#include <arpa/nameser.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <resolv.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "directory/error.h"
 #include "directory/ldap/address_book.h"
 #include "directory/ldap/connection.h"
+#include "directory/ldap/dc_locator.h"
 
 using namespace std::chrono_literals;
 
@@ -104,6 +108,47 @@ TEST(LdapConnection, AnLdapServerThatIsNoDomainControllerIsToldFromItsRootDseBef
     server.join();
     close(listener);
     EXPECT_EQ(number, directory::codes::kNotFound) << "not a Kerberos refusal: no bind is tried";
+}
+
+// A name server on a loopback port that answers every query with rcode, or with nothing (-1).
+TEST(NameServer, ASearchListDomainWhoseServerSaysItCannotIsANoAndOnlySilenceStopsTheSearch) {
+    for (const auto& [name, rcode, silent] : {std::tuple{"SERVFAIL", 2, false}, std::tuple{"REFUSED", 5, false},
+                                              std::tuple{"NXDOMAIN", 3, false}, std::tuple{"silent", -1, true}}) {
+        SCOPED_TRACE(name);
+        const int server = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&at), size), 0);
+        getsockname(server, reinterpret_cast<sockaddr*>(&at), &size);
+        std::thread answering([server, rcode = rcode] {
+            unsigned char query[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = recvfrom(server, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (got >= NS_HFIXEDSZ && rcode >= 0) {
+                query[2] = 0x81; // a response to the query, recursion wanted
+                query[3] = static_cast<unsigned char>(0x80 | rcode);
+                sendto(server, query, static_cast<std::size_t>(got), 0, reinterpret_cast<sockaddr*>(&from), length);
+            }
+        });
+        struct __res_state state {};
+        ASSERT_EQ(res_ninit(&state), 0);
+        state.nscount = 1;
+        state.nsaddr_list[0] = at;
+        state.retrans = 1;
+        state.retry = 1;
+        std::vector<unsigned char> answer(NS_PACKETSZ);
+        EXPECT_LT(res_nquery(&state, "_ldap._tcp.dc._msdcs.broken.example", ns_c_in, ns_t_srv, answer.data(),
+                             static_cast<int>(answer.size())),
+                  0);
+        EXPECT_EQ(ldapdir::DcLocator::silentNameServer(state.res_h_errno, answer.data(), answer.size()), silent);
+        res_nclose(&state);
+        shutdown(server, SHUT_RDWR);
+        answering.join();
+        close(server);
+    }
 }
 
 } // namespace
