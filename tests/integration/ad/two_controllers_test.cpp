@@ -52,13 +52,6 @@ void silence(Firewall& firewall, const std::string& host) {
 TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
     const auto controllers = ldapdir::DcLocator::domainControllers("quill.test");
     ASSERT_GE(controllers.size(), 2u);
-    Firewall firewall;
-    const auto keepOnly = [&](const std::string& kept) {
-        firewall.clear();
-        for (const auto& host : controllers)
-            if (host != kept)
-                silence(firewall, host);
-    };
     const auto seconds = [&](ldapdir::ConnectionCache& cache, const std::string& expected) {
         ldapdir::LdapService own(cache);
         directory::ADSIControl adsi(own, op);
@@ -67,16 +60,18 @@ TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
         EXPECT_EQ(adsi.Descriptioner("jdoe"), expected);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     };
-    ldapdir::ConnectionCache inUse;
+    ldapdir::ConnectionCache inUse, afresh;
     ASSERT_LT(seconds(inUse, "テスト 利用者 有効"), 2.0);
     const std::string used = inUse.forTarget("quill.test", ldapdir::KerberosTicket::current())->host();
-    std::string kept;
+    std::string kept; // the last listed but the one in use: behind every other stopped one
     for (const auto& host : controllers)
-        kept = host != used ? host : kept; // the last listed, behind every other stopped one
-    keepOnly(kept);
+        kept = host != used ? host : kept;
+    Firewall firewall;
+    for (const auto& host : controllers)
+        if (host != kept)
+            silence(firewall, host);
     EXPECT_LT(seconds(inUse, ""), 6.0) << "the controller in use stopped";
     EXPECT_LT(seconds(inUse, "テスト 利用者 有効"), 6.0) << kept << " took its place";
-    ldapdir::ConnectionCache afresh;
     EXPECT_LT(seconds(afresh, "テスト 利用者 有効"), 6.0) << "found afresh behind stopped ones";
 }
 
