@@ -70,6 +70,18 @@ TEST(AddressBook, AsksTheNameServerAgainOnlyWhenEveryAddressFailedAndTheLimitHas
         if (fd >= 0)
             close(fd);
     }
+    // Failed once, then working again on a short attempt: no name server is asked for it later.
+    int asked = 0;
+    ldapdir::AddressBook book([&](const std::string&, const std::string&) {
+        ++asked;
+        return std::vector{good};
+    });
+    bool timedOut = false;
+    close(book.connect("dc1.corp.example", 3s, timedOut));
+    book.markFailed("dc1.corp.example");
+    close(book.connect("dc1.corp.example", 500ms, timedOut));
+    close(book.connect("dc1.corp.example", 3s, timedOut));
+    EXPECT_EQ(asked, 1);
     close(listening);
 }
 
