@@ -3,9 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
+#include "app/win32/control_class.h"
+#include "app/win32/dpi.h"
 #include "app/win32/resource.h"
 #include "directory/error.h"
 #include "app/win32/win32_operator.h"
@@ -25,34 +26,6 @@ constexpr UINT_PTR kCheckBoxSubclass = 2;
 // The dropped list of account_Combo, in pixels at 96 dpi.
 constexpr int kComboListHeight = 200;
 
-template <class Fn> Fn user32Function(const char* name) {
-    Fn fn = nullptr;
-    if (const FARPROC proc = GetProcAddress(GetModuleHandleW(L"user32.dll"), name)) {
-        static_assert(sizeof fn == sizeof proc);
-        std::memcpy(&fn, &proc, sizeof fn);
-    }
-    return fn;
-}
-
-UINT dpiOf(HWND window) {
-    // Windows 10 and later; older systems have one DPI for every screen.
-    static const auto getDpiForWindow = user32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-    if (getDpiForWindow)
-        if (const UINT dpi = getDpiForWindow(window))
-            return dpi;
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-void adjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
-    static const auto forDpi =
-        user32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
-    if (!forDpi || !forDpi(&rect, style, FALSE, exStyle, dpi))
-        AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-}
-
 int px(int twips, UINT dpi) {
     return app::twipsToPixels(twips, static_cast<double>(dpi));
 }
@@ -62,32 +35,6 @@ std::wstring windowText(HWND window) {
     const int copied = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
     return text;
-}
-
-struct ControlClass {
-    const wchar_t* className;
-    DWORD style;
-    DWORD exStyle;
-};
-
-ControlClass classFor(app::ControlKind kind) {
-    switch (kind) {
-    case app::ControlKind::ComboBox:
-        return {WC_COMBOBOXW, CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::Frame:
-        return {WC_BUTTONW, BS_GROUPBOX, 0};
-    case app::ControlKind::Button:
-        return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::CheckBox:
-        // The box keeps its own state, so a click, the accessibility default action and BM_SETCHECK
-        // all end in the state it shows, and the form follows that state.
-        return {WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::TextBox:
-        return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
-    case app::ControlKind::Label:
-        return {WC_STATICW, SS_LEFT | SS_NOPREFIX, 0};
-    }
-    return {WC_STATICW, 0, 0};
 }
 
 } // namespace
@@ -227,8 +174,8 @@ void MainWindow::applyDpi(UINT dpi) {
     }
 
     RECT frame{0, 0, px(app::kWindow.clientWidth, dpi), px(app::kWindow.clientHeight, dpi)};
-    adjustWindowRect(frame, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)),
-                     static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)), dpi);
+    adjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)), dpi);
     SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (std::size_t i = 0; i < app::kControls.size(); ++i)
