@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 
+#include "app/platform_date.h"
 #include "app/text.h"
 #include "app/version.h"
 #include "directory/object_path.h"
@@ -183,7 +184,7 @@ void LockOpener::アカウント有効_Click() {
         return;
     }
     const std::string limit = m_form.text("AccountLimit");
-    const bool isDate = directory::parseDateText(limit).has_value();
+    const bool isDate = isDateText(limit);
     const bool unticked = m_form.value("Check1") == 0;
     const bool useDate = isDate && unticked;
     {
