@@ -293,9 +293,22 @@ void MainWindow::syncItems() {
         SendMessageW(combo, CB_RESETCONTENT, 0, 0);
         count = 0;
     }
-    // Items are only ever appended; the list is unsorted, so CB_ADDSTRING keeps their order.
+    // Items are only ever appended; the list is unsorted, so CB_ADDSTRING keeps their order. A
+    // domain's whole list arrives at once: room for all of it first, and one repaint at the end.
+    const std::size_t adding = items.size() - count;
+    if (adding > 1) {
+        std::size_t characters = 0;
+        for (std::size_t i = count; i < items.size(); ++i)
+            characters += items[i].size() + 1;
+        SendMessageW(combo, CB_INITSTORAGE, adding, static_cast<LPARAM>(characters * sizeof(wchar_t)));
+        SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
+    }
     for (std::size_t i = count; i < items.size(); ++i)
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(items[i]).c_str()));
+    if (adding > 1) {
+        SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(combo, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    }
     // Resetting the list may have cleared the edit field; the form's text stays what it shows.
     if (windowText(combo) != m_comboKnown)
         SetWindowTextW(combo, m_comboKnown.c_str());
