@@ -1,0 +1,44 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "system/win32/win32_text.h"
+
+namespace {
+
+using quill::win32::systemMessage;
+
+// Wine has no netmsg.dll, so a stand-in goes where Windows keeps the real one for the test's length.
+TEST(SystemMessage, NetApiErrorsAreDescribedFromNetmsg) {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    const std::wstring netmsg = std::wstring(folder) + L"\\netmsg.dll";
+    if (GetFileAttributesW(netmsg.c_str()) != INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "this system has its own netmsg.dll";
+    const std::string withoutNetmsg = systemMessage(static_cast<long>(0x800708ADL));
+    EXPECT_FALSE(withoutNetmsg.empty());
+
+    ASSERT_TRUE(CopyFileW(QUILL_TEST_NETMSG, netmsg.c_str(), TRUE));
+    struct Removal {
+        const std::wstring& file;
+        ~Removal() { DeleteFileW(file.c_str()); }
+    } removal{netmsg};
+    const struct {
+        unsigned long hresult;
+        const char* text;
+    } rows[] = {
+        {0x800708ADul, "fake 2221"},          {0x80070834ul, "fake 2100"},
+        {0x80070BB7ul, "fake 2999"},          {2221ul, "fake 2221"},
+        {0x80070833ul, "HRESULT 0x80070833"}, // 2099: below the range
+        {0x800408ADul, "HRESULT 0x800408AD"}, // not the Win32 facility
+        {0x800709C4ul, "HRESULT 0x800709C4"}, // 2500: no text in netmsg.dll nor the system
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(systemMessage(static_cast<long>(row.hresult)), row.text) << std::hex << row.hresult;
+    DeleteFileW(netmsg.c_str());
+    EXPECT_EQ(systemMessage(static_cast<long>(0x800708ADL)), withoutNetmsg);
+}
+
+} // namespace
