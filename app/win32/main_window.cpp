@@ -11,6 +11,7 @@
 #include "directory/error.h"
 #include "app/win32/win32_operator.h"
 #include "app/win32/window_font.h"
+#include "app/win32/window_icons.h"
 #include "system/win32/win32_text.h"
 
 namespace quill::win32 {
@@ -104,10 +105,6 @@ void MainWindow::show(app::LockOpener& window) {
     if (HMENU menu = GetSystemMenu(m_window, FALSE))
         for (UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE})
             DeleteMenu(menu, command, MF_BYCOMMAND);
-    if (m_bigIcon)
-        SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
-    if (m_smallIcon)
-        SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
     createControls();
     applyDpi(dpiOf(m_window));
@@ -168,6 +165,11 @@ void MainWindow::applyDpi(UINT dpi) {
             DeleteObject(std::exchange(*font, nullptr));
     m_font = createControlFont(app::kWindow.fontPoints, dpi);
     m_comboFont = createControlFont(app::findControl("account_Combo")->fontPoints, dpi);
+    // The window lets go of the old icons before they are destroyed.
+    auto icons = std::make_unique<WindowIcons>(m_instance, dpi);
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons->bigIcon()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons->smallIcon()));
+    m_icons = std::move(icons);
     for (std::size_t i = 0; i < app::kControls.size(); ++i) {
         HFONT font = app::kControls[i].fontPoints == app::kWindow.fontPoints ? m_font : m_comboFont;
         SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
