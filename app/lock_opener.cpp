@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 
+#include "app/platform_date.h"
 #include "app/text.h"
 #include "app/version.h"
 #include "directory/object_path.h"
@@ -41,6 +42,16 @@ const HandlerEntry* findHandler(std::string_view control, Event event) noexcept 
 
 // Not one of ours and not the platform's: reported with the classic "internal error" number.
 constexpr long kInternalError = 51;
+
+// The names of a container's user accounts, in the directory's order; directory::Error when a step fails.
+std::vector<std::string> accountNames(directory::Service& service, const std::string& containerName) {
+    auto container = directory::as<directory::Container>(service.bind(directory::containerPath(containerName)));
+    container->put("Filter", directory::Value::array({directory::Value::text("User")}));
+    std::vector<std::string> names;
+    container->enumerate(
+        [&](directory::Object& item) { names.push_back(directory::as<directory::User>(item).name()); });
+    return names;
+}
 
 } // namespace
 
@@ -87,20 +98,18 @@ bool LockOpener::valueClicked(std::string_view control, int value) {
     });
 }
 
+LockOpener::CurrentComputer LockOpener::currentComputer() {
+    for (auto& system : m_env.computerSystem.query())
+        if (std::string domain = trimSpaces(system.Domain); !domain.empty())
+            return {std::move(domain), std::move(system)};
+    return {};
+}
+
 std::string LockOpener::GetCurrentDomain(bool WorkgroupNameOut) {
-    std::string result;
-    const auto systems = m_env.computerSystem.query();
-    const sysinfo::ComputerSystem* current = nullptr;
-    for (const auto& system : systems) {
-        result = trimSpaces(system.Domain);
-        if (!result.empty()) {
-            current = &system;
-            break;
-        }
-    }
-    if (WorkgroupNameOut && current && result == "WORKGROUP")
-        result = trimSpaces(current->Name) + ".";
-    return result;
+    const CurrentComputer current = currentComputer();
+    if (WorkgroupNameOut && current.domain == "WORKGROUP")
+        return trimSpaces(current.system->Name) + ".";
+    return current.domain;
 }
 
 void LockOpener::chooseTarget(ADSIControl& control) {
@@ -118,12 +127,24 @@ void LockOpener::Form_Load() {
 }
 
 void LockOpener::LoadAccountList() {
-    const std::string domain = GetCurrentDomain(false);
-    auto container = directory::as<directory::Container>(m_env.directory.bind(directory::containerPath(domain)));
-    container->put("Filter", directory::Value::array({directory::Value::text("User")}));
-    container->enumerate([this](directory::Object& item) {
-        m_form.addItem("account_Combo", directory::as<directory::User>(item).name());
-    });
+    // GetCurrentDomain(false), with the record it comes from.
+    const CurrentComputer current = currentComputer();
+    std::vector<std::string> names;
+    try {
+        names = accountNames(m_env.directory, current.domain);
+    } catch (const directory::Error&) {
+        // Windows 10 1709 and later run no browser service by default, so a workgroup's container
+        // may not answer: a computer in a workgroup then lists its own accounts, or none, and the
+        // window still opens. A domain that cannot be reached ends the program.
+        if (!current.system || current.system->PartOfDomain)
+            throw;
+        try {
+            names = accountNames(m_env.directory, trimSpaces(current.system->Name));
+        } catch (const directory::Error&) {
+        }
+    }
+    for (auto& name : names)
+        m_form.addItem("account_Combo", std::move(name));
 }
 
 void LockOpener::ShowAccountCondition() {
@@ -183,7 +204,7 @@ void LockOpener::アカウント有効_Click() {
         return;
     }
     const std::string limit = m_form.text("AccountLimit");
-    const bool isDate = directory::parseDateText(limit).has_value();
+    const bool isDate = isDateText(limit);
     const bool unticked = m_form.value("Check1") == 0;
     const bool useDate = isDate && unticked;
     {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/clock.h"
 #include "app/form.h"
@@ -54,6 +56,12 @@ public:
     Form& form() noexcept { return m_form; }
 
 private:
+    struct CurrentComputer {
+        std::string domain;                            // trimmed; empty when no record names one
+        std::optional<sysinfo::ComputerSystem> system; // the record it came from
+    };
+    // The first computer-system record whose domain is not blank, queried afresh.
+    CurrentComputer currentComputer();
     void LoadAccountList();
     void ShowAccountCondition();
     // The target rule every lookup and action shares; sets it on the control.

@@ -10,6 +10,9 @@ namespace sysinfo {
 struct ComputerSystem {
     std::string Domain;
     std::string Name;
+    // False for a computer in a workgroup, whose Domain is the workgroup's name. Unknown counts as
+    // a domain, so that a directory that cannot be reached is never taken for a workgroup.
+    bool PartOfDomain = true;
 };
 
 // "Select * from Win32_ComputerSystem": every instance, in the service's order. Throws

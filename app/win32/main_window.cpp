@@ -3,13 +3,15 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
+#include "app/win32/control_class.h"
+#include "app/win32/dpi.h"
 #include "app/win32/resource.h"
 #include "directory/error.h"
 #include "app/win32/win32_operator.h"
 #include "app/win32/window_font.h"
+#include "app/win32/window_icons.h"
 #include "system/win32/win32_text.h"
 
 namespace quill::win32 {
@@ -25,34 +27,6 @@ constexpr UINT_PTR kCheckBoxSubclass = 2;
 // The dropped list of account_Combo, in pixels at 96 dpi.
 constexpr int kComboListHeight = 200;
 
-template <class Fn> Fn user32Function(const char* name) {
-    Fn fn = nullptr;
-    if (const FARPROC proc = GetProcAddress(GetModuleHandleW(L"user32.dll"), name)) {
-        static_assert(sizeof fn == sizeof proc);
-        std::memcpy(&fn, &proc, sizeof fn);
-    }
-    return fn;
-}
-
-UINT dpiOf(HWND window) {
-    // Windows 10 and later; older systems have one DPI for every screen.
-    static const auto getDpiForWindow = user32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-    if (getDpiForWindow)
-        if (const UINT dpi = getDpiForWindow(window))
-            return dpi;
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-void adjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
-    static const auto forDpi =
-        user32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
-    if (!forDpi || !forDpi(&rect, style, FALSE, exStyle, dpi))
-        AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-}
-
 int px(int twips, UINT dpi) {
     return app::twipsToPixels(twips, static_cast<double>(dpi));
 }
@@ -62,32 +36,6 @@ std::wstring windowText(HWND window) {
     const int copied = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
     return text;
-}
-
-struct ControlClass {
-    const wchar_t* className;
-    DWORD style;
-    DWORD exStyle;
-};
-
-ControlClass classFor(app::ControlKind kind) {
-    switch (kind) {
-    case app::ControlKind::ComboBox:
-        return {WC_COMBOBOXW, CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::Frame:
-        return {WC_BUTTONW, BS_GROUPBOX, 0};
-    case app::ControlKind::Button:
-        return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::CheckBox:
-        // The box keeps its own state, so a click, the accessibility default action and BM_SETCHECK
-        // all end in the state it shows, and the form follows that state.
-        return {WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0};
-    case app::ControlKind::TextBox:
-        return {WC_EDITW, ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE};
-    case app::ControlKind::Label:
-        return {WC_STATICW, SS_LEFT | SS_NOPREFIX, 0};
-    }
-    return {WC_STATICW, 0, 0};
 }
 
 } // namespace
@@ -157,10 +105,6 @@ void MainWindow::show(app::LockOpener& window) {
     if (HMENU menu = GetSystemMenu(m_window, FALSE))
         for (UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE})
             DeleteMenu(menu, command, MF_BYCOMMAND);
-    if (m_bigIcon)
-        SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
-    if (m_smallIcon)
-        SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
     createControls();
     applyDpi(dpiOf(m_window));
@@ -221,14 +165,19 @@ void MainWindow::applyDpi(UINT dpi) {
             DeleteObject(std::exchange(*font, nullptr));
     m_font = createControlFont(app::kWindow.fontPoints, dpi);
     m_comboFont = createControlFont(app::findControl("account_Combo")->fontPoints, dpi);
+    // The window lets go of the old icons before they are destroyed.
+    auto icons = std::make_unique<WindowIcons>(m_instance, dpi);
+    SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons->bigIcon()));
+    SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons->smallIcon()));
+    m_icons = std::move(icons);
     for (std::size_t i = 0; i < app::kControls.size(); ++i) {
         HFONT font = app::kControls[i].fontPoints == app::kWindow.fontPoints ? m_font : m_comboFont;
         SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
 
     RECT frame{0, 0, px(app::kWindow.clientWidth, dpi), px(app::kWindow.clientHeight, dpi)};
-    adjustWindowRect(frame, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)),
-                     static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)), dpi);
+    adjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE)), dpi);
     SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (std::size_t i = 0; i < app::kControls.size(); ++i)
@@ -346,9 +295,22 @@ void MainWindow::syncItems() {
         SendMessageW(combo, CB_RESETCONTENT, 0, 0);
         count = 0;
     }
-    // Items are only ever appended; the list is unsorted, so CB_ADDSTRING keeps their order.
+    // Items are only ever appended; the list is unsorted, so CB_ADDSTRING keeps their order. A
+    // domain's whole list arrives at once: room for all of it first, and one repaint at the end.
+    const std::size_t adding = items.size() - count;
+    if (adding > 1) {
+        std::size_t characters = 0;
+        for (std::size_t i = count; i < items.size(); ++i)
+            characters += items[i].size() + 1;
+        SendMessageW(combo, CB_INITSTORAGE, adding, static_cast<LPARAM>(characters * sizeof(wchar_t)));
+        SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
+    }
     for (std::size_t i = count; i < items.size(); ++i)
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toWide(items[i]).c_str()));
+    if (adding > 1) {
+        SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(combo, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    }
     // Resetting the list may have cleared the edit field; the form's text stays what it shows.
     if (windowText(combo) != m_comboKnown)
         SetWindowTextW(combo, m_comboKnown.c_str());

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 namespace quill::win32 {
 
 class Win32Operator;
+class WindowIcons;
 
 // The window LockOpener on Win32, built with CreateWindowExW from the control table: positions
 // converted from twips for the window's DPI, tab order as z-order, no default or cancel button.
@@ -72,8 +74,9 @@ private:
     std::array<HWND, app::kControls.size()> m_controls{};
     HFONT m_font = nullptr;
     HFONT m_comboFont = nullptr;
-    HICON m_bigIcon = nullptr;   // shared: not destroyed here
-    HICON m_smallIcon = nullptr; // shared: not destroyed here
+    HICON m_bigIcon = nullptr;            // the class's, shared: not destroyed here
+    HICON m_smallIcon = nullptr;          // the class's, shared: not destroyed here
+    std::unique_ptr<WindowIcons> m_icons; // the window's own, for its DPI
     UINT m_dpi = 96;
     HWND m_savedFocus = nullptr;
 

@@ -7,6 +7,25 @@
 
 namespace quill::win32 {
 
+namespace {
+
+// Keys and clicks that waited in the queue while a directory call blocked the window were meant for
+// what the window showed then, yet Windows hands a queued key to whatever has the focus when it is
+// read: an Enter or a Space would press a question's default button, Yes, unasked. Only questions
+// need this; a stray key that closes an OK box decides nothing.
+void discardQueuedInput() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    }
+    // Posted keys and clicks too, which the input filter above does not count as input.
+    while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
+}
+
+} // namespace
+
 int Win32Operator::messageBox(const std::string& text, int style, const std::optional<std::string>& title) {
     const std::wstring body = toWide(text);
     const std::wstring caption = toWide(title ? *title : std::string(QUILL_PRODUCT_NAME));
@@ -15,6 +34,8 @@ int Win32Operator::messageBox(const std::string& text, int style, const std::opt
     UINT flags = static_cast<UINT>(style) | (owner ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND);
     // The box shows the normal pointer even while the logic is busy behind it.
     const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if ((style & msgbox::kButtonMask) == msgbox::kYesNo)
+        discardQueuedInput();
     const int answer = MessageBoxW(owner, body.c_str(), caption.c_str(), flags);
     if (busy())
         SetCursor(previous);

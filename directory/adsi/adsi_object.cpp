@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "directory/adsi/adsi_error.h"
+#include "directory/adsi/enum_variant.h"
 #include "directory/adsi/variant_value.h"
 #include "system/win32/com_types.h"
 #include "system/win32/win32_text.h"
@@ -28,19 +29,16 @@ Bstr bstr(const std::string& text) {
 void walk(IUnknown* enumerator, const std::function<void(ComPtr<IADs>)>& visit, std::string_view step) {
     ComPtr<IEnumVARIANT> items;
     check(enumerator->QueryInterface(IID_IEnumVARIANT, items.putVoid()), step);
-    for (;;) {
-        Variant item;
-        ULONG fetched = 0;
-        const HRESULT hr = items->Next(1, item.put(), &fetched);
-        check(hr, step);
-        if (hr == S_FALSE || fetched == 0)
-            return;
-        if (item.get()->vt != VT_DISPATCH || !item.get()->pdispVal)
-            fail(E_NOINTERFACE, step);
-        ComPtr<IADs> ads;
-        check(item.get()->pdispVal->QueryInterface(IID_IADs, ads.putVoid()), step);
-        visit(std::move(ads));
-    }
+    forEachVariant(
+        *items.get(),
+        [&](VARIANT& item) {
+            if (item.vt != VT_DISPATCH || !item.pdispVal)
+                fail(E_NOINTERFACE, step);
+            ComPtr<IADs> ads;
+            check(item.pdispVal->QueryInterface(IID_IADs, ads.putVoid()), step);
+            visit(std::move(ads));
+        },
+        step);
 }
 
 } // namespace

@@ -4,7 +4,7 @@ namespace sysinfo {
 
 std::vector<ComputerSystem> HostComputerSystem::query() {
     const HostIdentity id = readHostIdentity(m_sources);
-    return {ComputerSystem{id.domainOrWorkgroup(), id.computerName()}};
+    return {ComputerSystem{id.domainOrWorkgroup(), id.computerName(), id.inDomain()}};
 }
 
 std::unique_ptr<ComputerSystemQuery> makePlatformQuery() {

@@ -36,11 +36,34 @@ std::wstring formatFrom(DWORD flags, HMODULE module, DWORD code) {
     return text;
 }
 
+// The NetAPI's own errors, NERR_BASE to MAX_NERR, as an HRESULT of the Win32 facility or bare.
+bool isNetApiError(DWORD code) {
+    const bool win32 = code < 0x10000 || (HRESULT_FACILITY(code) == FACILITY_WIN32 && (code & 0x80000000));
+    return win32 && HRESULT_CODE(code) >= 2100 && HRESULT_CODE(code) <= 2999;
+}
+
+// Their texts live in netmsg.dll, not in the system's table; taken from the system folder only.
+std::wstring netApiMessage(DWORD code) {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    const std::wstring file = std::wstring(folder, length) + L"\\netmsg.dll";
+    HMODULE netmsg = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!netmsg)
+        return {};
+    std::wstring text = formatFrom(FORMAT_MESSAGE_FROM_HMODULE, netmsg, code);
+    FreeLibrary(netmsg);
+    return text;
+}
+
 } // namespace
 
 std::string systemMessage(long hresult) {
     const auto code = static_cast<DWORD>(hresult);
-    std::wstring text = formatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code);
+    std::wstring text = isNetApiError(code) ? netApiMessage(HRESULT_CODE(code)) : std::wstring();
+    if (text.empty())
+        text = formatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code);
     if (text.empty() && HRESULT_FACILITY(code) == FACILITY_WIN32)
         text = formatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, HRESULT_CODE(code));
     if (text.empty()) {

@@ -11,7 +11,8 @@ std::wstring toWide(std::string_view utf8);
 std::string toUtf8(std::wstring_view utf16);
 
 // The platform's own message text for an HRESULT or Win32 error, without the trailing line break;
-// "HRESULT 0x8007xxxx" when the system has none. The ADSI range is looked up in activeds.dll too.
+// "HRESULT 0x8007xxxx" when the system has none. NetAPI errors (2100-2999) are looked up in the
+// system folder's netmsg.dll first, the ADSI range in activeds.dll last.
 std::string systemMessage(long hresult);
 
 } // namespace quill::win32

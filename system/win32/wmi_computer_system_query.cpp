@@ -33,6 +33,20 @@ std::string textProperty(IWbemClassObject& object, const wchar_t* name) {
     return quill::win32::toUtf8({text ? text : L"", text ? SysStringLen(text) : 0u});
 }
 
+// DomainRole 0 and 2 are the standalone workstation and server: a workgroup's members. It is read
+// rather than PartOfDomain, which wine's WMI does not offer; without it the computer counts as in a domain.
+bool partOfDomain(IWbemClassObject& object) {
+    Variant value;
+    const HRESULT hr = object.Get(L"DomainRole", 0, value.put(), nullptr, nullptr);
+    if (hr == static_cast<HRESULT>(WBEM_E_NOT_FOUND))
+        return true;
+    check(hr, "Win32_ComputerSystem property");
+    if (value.get()->vt == VT_NULL || value.get()->vt == VT_EMPTY)
+        return true;
+    check(VariantChangeType(value.get(), value.get(), 0, VT_I4), "Win32_ComputerSystem property");
+    return value.get()->lVal != 0 && value.get()->lVal != 2;
+}
+
 } // namespace
 
 std::vector<ComputerSystem> WmiComputerSystemQuery::query() {
@@ -64,7 +78,8 @@ std::vector<ComputerSystem> WmiComputerSystemQuery::query() {
         check(hr, "WMI query");
         if (returned == 0)
             break;
-        result.push_back({textProperty(*row.get(), L"Domain"), textProperty(*row.get(), L"Name")});
+        result.push_back(
+            {textProperty(*row.get(), L"Domain"), textProperty(*row.get(), L"Name"), partOfDomain(*row.get())});
     }
     return result;
 }

@@ -180,6 +180,8 @@ std::vector<std::string> FakeDirectory::matching(std::string_view prefix) const 
 
 void FakeDirectory::record(std::string line) {
     log.push_back(line);
+    if (duringCall)
+        duringCall(line);
     if (failOn && line.rfind(*failOn, 0) == 0)
         throw Error(directory::codes::kAccessDenied, "Access is denied.");
 }

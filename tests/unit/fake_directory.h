@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ public:
 
     // A call whose log line starts with this text throws instead (after being logged).
     std::optional<std::string> failOn;
+    // Runs during every call, after it is logged: a slow directory, or the world changing meanwhile.
+    std::function<void(const std::string& line)> duringCall;
 
     FakeAccount& account(const std::string& target, const std::string& name) { return accounts[target][name]; }
     std::size_t count(std::string_view prefix) const;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/win32/win32_operator.h"
 #include "directory/adsi/adsi_error.h"
 #include "directory/adsi/adsi_service.h"
+#include "directory/adsi/enum_variant.h"
 #include "directory/adsi/variant_value.h"
 #include "directory/adsi_control.h"
 #include "system/win32/com_types.h"
@@ -84,6 +86,48 @@ TEST(AdsiErrors, FailingHresultsCarryTheSystemsText) {
     }
     EXPECT_NO_THROW(directory::adsi::check(S_OK, "x"));
     EXPECT_NO_THROW(directory::adsi::check(S_FALSE, "x"));
+}
+
+// Numbers 0..count-1 as VT_I4, as many per Next as asked, the last batch with S_FALSE; a Next
+// from failAt on fails. COM objects end through Release, never a destructor call.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+struct NumberEnum final : IEnumVARIANT {
+    NumberEnum(ULONG count, ULONG failAt) : count(count), failAt(failAt) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* items, ULONG* fetched) override {
+        asked.push_back(celt);
+        for (*fetched = 0; next < failAt && *fetched < celt && next < count; ++*fetched, ++next) {
+            items[*fetched].vt = VT_I4;
+            items[*fetched].lVal = static_cast<LONG>(next);
+        }
+        return next >= failAt ? E_ACCESSDENIED : *fetched == celt ? S_OK : S_FALSE;
+    }
+    ULONG count, failAt, next = 0;
+    std::vector<ULONG> asked;
+};
+#pragma GCC diagnostic pop
+
+TEST(AdsiEnumeration, EveryItemInOrderAHundredPerCallTheLastBatchIncluded) {
+    for (const ULONG count : {0ul, 1ul, 99ul, 100ul, 101ul, 250ul}) {
+        NumberEnum items(count, ~0ul);
+        std::vector<LONG> seen;
+        directory::adsi::forEachVariant(
+            items, [&](VARIANT& item) { seen.push_back(item.lVal); }, "enumerate");
+        EXPECT_EQ(seen.size(), count);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) &&
+                    (seen.empty() || seen.back() == static_cast<LONG>(count) - 1));
+        EXPECT_EQ(items.asked, std::vector<ULONG>(count / 100 + 1, 100ul)) << count;
+    }
+    NumberEnum failing(250, 200);
+    EXPECT_THROW(directory::adsi::forEachVariant(
+                     failing, [](VARIANT&) {}, "enumerate"),
+                 directory::Error);
 }
 
 struct VariantRow {

@@ -31,6 +31,7 @@ TEST(Wmi, ReportsThisComputersDomainAndName) {
     EXPECT_FALSE(systems[0].Domain.empty());
     if (underWine()) {
         EXPECT_EQ(systems[0].Domain, "WORKGROUP");
+        EXPECT_FALSE(systems[0].PartOfDomain); // DomainRole 0, a standalone workstation
     }
 }
 

@@ -124,6 +124,7 @@ TEST_F(Identity, ComputerSystemRecordFromEachSource) {
         ASSERT_EQ(systems.size(), 1u) << row.name;
         EXPECT_EQ(systems[0].Domain, row.domain) << row.name;
         EXPECT_EQ(systems[0].Name, row.computer) << row.name;
+        EXPECT_EQ(systems[0].PartOfDomain, row.domain.find('.') != std::string::npos) << row.name; // joined: DNS name
     }
 }
 
