@@ -11,8 +11,8 @@ namespace {
 
 // Keys and clicks that waited in the queue while a directory call blocked the window were meant for
 // what the window showed then, yet Windows hands a queued key to whatever has the focus when it is
-// read: an Enter or a Space would press a question's default button, Yes, unasked. Only questions
-// need this; a stray key that closes an OK box decides nothing.
+// read: an Enter or a Space would press a question's default button, Yes, unasked, or close a
+// result before anyone read it.
 void discardQueuedInput() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
@@ -34,8 +34,7 @@ int Win32Operator::messageBox(const std::string& text, int style, const std::opt
     UINT flags = static_cast<UINT>(style) | (owner ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND);
     // The box shows the normal pointer even while the logic is busy behind it.
     const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    if ((style & msgbox::kButtonMask) == msgbox::kYesNo)
-        discardQueuedInput();
+    discardQueuedInput();
     const int answer = MessageBoxW(owner, body.c_str(), caption.c_str(), flags);
     if (busy())
         SetCursor(previous);
