@@ -34,8 +34,12 @@ std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
     name += key(parsed.host());
     if (m_computer && m_domain) {
         const std::lock_guard lock(m_mutex);
-        if (const auto route = m_routes.find(name); route != m_routes.end())
-            return (route->second == Route::Domain ? m_domain : m_computer)->bind(path);
+        if (const auto known = m_routes.find(name); known != m_routes.end()) {
+            const Remembered& remembered = known->second;
+            if (!remembered.until || std::chrono::steady_clock::now() < *remembered.until)
+                return (remembered.route == Route::Domain ? m_domain : m_computer)->bind(path);
+            m_routes.erase(known);
+        }
     }
     if (m_isThisComputer && m_isThisComputer(parsed.host())) {
         if (!m_local)
@@ -46,7 +50,7 @@ std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
         auto object = m_computer->bind(path);
         if (m_domain) {
             const std::lock_guard lock(m_mutex);
-            m_routes[name] = Route::Computer;
+            m_routes[name] = Remembered{Route::Computer, std::nullopt};
         }
         return object;
     }
@@ -70,31 +74,38 @@ std::unique_ptr<Object> RoutingService::bind(std::string_view path) {
 
 std::unique_ptr<Object> RoutingService::decide(const std::string& name, const std::string& target,
                                                std::string_view path) {
-    const auto remember = [&](Route route) {
+    const auto remember = [&](Route route, bool forGood) {
         const std::lock_guard lock(m_mutex);
-        m_routes[name] = route;
+        m_routes[name] = Remembered{
+            route, forGood ? std::nullopt : std::optional(std::chrono::steady_clock::now() + m_rememberFailure)};
     };
     try {
         auto object = m_domain->bind(path);
-        remember(Route::Domain);
+        remember(Route::Domain, true);
         return object;
     } catch (const Error& domainError) {
-        if (domainError.number() == codes::kLogonFailure)
-            throw; // no ticket: the same for both, and nothing learnt
-        if (!unreachable(domainError)) {
-            remember(Route::Domain); // a domain answered, and refused or has no such account
+        const long number = domainError.number();
+        // No domain controller there: nothing answers LDAP, or what answers is no AD DC. A
+        // time-out may end, and a refused Kerberos bind may be mended (no ticket is refused alike
+        // by both backends).
+        const bool noDomain = unreachable(domainError) || number == codes::kNotFound;
+        if (!noDomain && number != codes::kLogonFailure) {
+            remember(Route::Domain, true); // a domain answered, and refused or has no such account
             throw;
         }
+        const bool forGood = number == codes::kServerUnavailable || number == codes::kNotFound;
         try {
             auto object = m_computer->bind(path);
-            remember(Route::Computer);
+            remember(Route::Computer, forGood);
             return object;
         } catch (const Error& computerError) {
-            if (!unreachable(computerError)) {
-                if (computerError.number() != codes::kLogonFailure)
-                    remember(Route::Computer); // a computer answered
+            const bool computerAnswered = !unreachable(computerError) && computerError.number() != codes::kLogonFailure;
+            if (computerAnswered)
+                remember(Route::Computer, forGood);
+            if (number == codes::kLogonFailure && !computerAnswered)
+                throw domainError; // the controller's refusal says more
+            if (!unreachable(computerError))
                 throw;
-            }
             const Error both(computerError.number(), "「" + target +
                                                          "」はドメインとしてもコンピューターとしても接続できません。" +
                                                          domainError.description() + " " + computerError.description());

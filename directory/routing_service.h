@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,12 @@ namespace directory {
 //
 // Without a computer backend every other target goes to the domain backend, as before. With one,
 // WinNT://DOMAIN/COMPUTER/name goes to it at once; any other target is tried as a domain first
-// (so domains wait no longer than they did), and when no domain answers for it, as a computer.
-// What served a target is remembered for the life of the service; a target that neither backend
-// could reach is refused at once for `rememberFailure`.
+// (so domains wait no longer than they did), and when no domain answers for it, as a computer:
+// when nothing answers LDAP there, when what answers is no Active Directory domain controller, and
+// when the domain controller refuses the Kerberos bind. What served a target is remembered for the
+// life of the service, except that a computer served only because the domain timed out or refused
+// the bind is remembered for `rememberFailure`, after which the domain is tried again. A target
+// that neither backend could reach is refused at once for `rememberFailure`.
 class RoutingService final : public Service {
 public:
     using LocalTest = std::function<bool(std::string_view host)>;
@@ -33,6 +37,11 @@ public:
 
 private:
     enum class Route { Domain, Computer };
+    struct Remembered {
+        Route route;
+        // Until when, for a route that may change; none for good.
+        std::optional<std::chrono::steady_clock::time_point> until;
+    };
     struct Failure {
         std::chrono::steady_clock::time_point at;
         Error error;
@@ -46,7 +55,7 @@ private:
     Service* m_computer;
     std::chrono::milliseconds m_rememberFailure;
     std::mutex m_mutex;
-    std::map<std::string, Route> m_routes;
+    std::map<std::string, Remembered> m_routes;
     std::map<std::string, Failure> m_failures;
 };
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "address_book.h"
+#include "directory/error.h"
 #include "entry.h"
 #include "ldap_handles.h"
 
@@ -82,18 +82,20 @@ public:
     // succeeded (so what cannot be read back, such as a password, may be taken as done).
     using HoldsCheck = std::function<Held(bool answered)>;
 
-    // Connects and binds to host (a DNS name, "name:port" or an address), then reads the domain's
-    // naming contexts. Throws directory::Error: unreachable, authentication refused, not sealed,
-    // or not an Active Directory domain controller. counts, when given, is kept up to date.
-    Connection(std::string host, Timeouts timeouts = {}, std::shared_ptr<AttemptCounts> counts = nullptr);
+    // Connects and binds to host (a DNS name, "name:port" or an address) within connectLimit
+    // (Timeouts::connect when not given), then reads the domain's naming contexts. Throws
+    // directory::Error: unreachable, authentication refused, not sealed, or not an Active
+    // Directory domain controller. counts, when given, is kept up to date.
+    Connection(std::string host, Timeouts timeouts = {}, std::shared_ptr<AttemptCounts> counts = nullptr,
+               std::optional<std::chrono::milliseconds> connectLimit = std::nullopt);
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     const std::string& host() const noexcept { return m_host; }
 
     // Looks host up now, unless its addresses are known already, so that later connections to it
-    // need no name server. Addresses found once serve for the process's life.
-    static void rememberAddresses(const std::string& host);
+    // need no name server. Addresses found once serve until they all fail.
+    static void rememberAddresses(const std::string& host) { AddressBook::shared().remember(host); }
     const DomainInfo& domain() const noexcept { return m_domain; }
 
     // Runs a search and calls visit for each entry in the server's order. pageSize > 0 asks for
@@ -109,20 +111,23 @@ public:
     class Pending {
     public:
         Pending(Connection& connection, LdapHandle ld, int msgid)
-            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid) {}
+            : m_connection(connection), m_ld(std::move(ld)), m_msgid(msgid),
+              m_sentAt(std::chrono::steady_clock::now()) {}
         Pending(Pending&& other) noexcept
-            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)) {
-        }
+            : m_connection(other.m_connection), m_ld(std::move(other.m_ld)), m_msgid(std::exchange(other.m_msgid, -1)),
+              m_sentAt(other.m_sentAt) {}
         ~Pending();
         Pending(const Pending&) = delete;
         Pending& operator=(const Pending&) = delete;
-        // The first entry found, within the read limit.
-        std::optional<Entry> first();
+        // The first entry found, within the read limit counted from the send, and by lookupEnds
+        // when given (but no sooner than the short limit from now).
+        std::optional<Entry> first(std::optional<std::chrono::steady_clock::time_point> lookupEnds = std::nullopt);
 
     private:
         Connection& m_connection;
         LdapHandle m_ld;
         int m_msgid;
+        std::chrono::steady_clock::time_point m_sentAt;
     };
     Pending send(const std::string& base, int scope, const std::string& filter,
                  const std::vector<std::string>& attributes);
@@ -152,16 +157,6 @@ public:
     void setUnpagedSizeLimit(int entries) noexcept { m_unpagedSizeLimit = entries; }
 
 private:
-    // One address the controller's name resolved to.
-    struct Address {
-        int family = 0;
-        int protocol = 0;
-        sockaddr_storage address{};
-        socklen_t length = 0;
-    };
-
-    // host's addresses, looked up the first time only.
-    static std::vector<Address> lookUp(const std::string& host);
     // Opens the session with limit for the connect and each round trip of the bind.
     void open(std::chrono::milliseconds limit);
     // A connected socket to one of the controller's addresses, within limit.
@@ -187,11 +182,11 @@ private:
     // Waits for the next message of msgid.
     MessagePtr next(LDAP* ld, int msgid, int all, std::chrono::milliseconds limit);
     void readDomain();
+    directory::Error notActiveDirectory() const;
 
     std::string m_host;
     Timeouts m_timeouts;
     std::shared_ptr<AttemptCounts> m_counts;
-    std::vector<Address> m_addresses;
     // Bytes of requests that reached the socket, over all sessions; outlives every session.
     std::uint64_t m_written = 0;
     LdapHandle m_ld;

@@ -7,12 +7,29 @@
 #include <chrono>
 
 #include "ad_values.h"
+#include "controller_race.h"
 #include "dc_locator.h"
 #include "directory/error.h"
+#include "ldap_failure.h"
 
 namespace ldapdir {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Asking the next controller while the one before is still silent: long enough for a healthy
+// controller to answer first, short enough that many stopped ones fit in one limit.
+constexpr milliseconds kNextControllerAfter{250};
+
+bool unreachable(const directory::Error& error) {
+    return error.number() == directory::codes::kServerUnavailable || error.number() == directory::codes::kTimeout;
+}
+
+milliseconds until(Clock::time_point deadline) {
+    return std::max(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), milliseconds(1));
+}
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -85,29 +102,35 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
     }
 }
 
-std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, const KerberosTicket& ticket) {
+std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, const KerberosTicket& ticket,
+                                                     std::optional<milliseconds> limit) {
     const std::string key = ticket.principal() + '\n' + lower(host);
     if (const auto found = m_byHost.find(key); found != m_byHost.end())
         return found->second;
-    auto connection = std::make_shared<Connection>(host, m_timeouts, m_counts);
+    auto connection = std::make_shared<Connection>(host, m_timeouts, m_counts, limit);
     m_byHost[key] = connection;
     return connection;
 }
 
-std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host, const KerberosTicket& ticket) {
-    const std::string key = ticket.principal() + '\n' + lower(host);
-    const auto now = std::chrono::steady_clock::now();
+bool ConnectionCache::failedRecently(const std::string& key) const {
     if (const auto failed = m_failedHosts.find(key);
-        failed != m_failedHosts.end() && now - failed->second < m_timeouts.remember)
+        failed != m_failedHosts.end() && Clock::now() - failed->second < m_timeouts.remember)
+        return true;
+    const auto found = m_byHost.find(key);
+    return found != m_byHost.end() && found->second->failedRecently();
+}
+
+std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host, const KerberosTicket& ticket,
+                                                        milliseconds limit) {
+    const std::string key = ticket.principal() + '\n' + lower(host);
+    if (failedRecently(key))
         return nullptr;
-    if (const auto found = m_byHost.find(key); found != m_byHost.end())
-        return found->second->failedRecently() ? nullptr : found->second;
     try {
-        return connect(host, ticket);
+        return connect(host, ticket, limit);
     } catch (const directory::Error& error) {
-        if (error.number() != directory::codes::kServerUnavailable && error.number() != directory::codes::kTimeout)
+        if (!unreachable(error))
             throw;
-        m_failedHosts[key] = now;
+        m_failedHosts[key] = Clock::now();
         return nullptr;
     }
 }
@@ -132,14 +155,15 @@ const std::vector<std::string>& ConnectionCache::controllers(const Connection& i
 }
 
 std::shared_ptr<Connection> ConnectionCache::replacement(const Connection& inUse, const KerberosTicket& ticket) {
+    std::vector<std::string> others;
     for (const auto& host : controllers(inUse))
-        if (lower(host) != lower(inUse.host()))
-            if (auto other = tryConnect(host, ticket))
-                return other;
-    return nullptr;
+        if (lower(host) != lower(inUse.host()) && !failedRecently(ticket.principal() + '\n' + lower(host)))
+            others.push_back(host);
+    return others.empty() ? nullptr : connectAny(std::move(others), ticket);
 }
 
-std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, const KerberosTicket& ticket) {
+std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
+                                                         Clock::time_point lookupEnds) {
     const std::lock_guard lock(m_mutex);
     const std::string domain = lower(inUse.domain().dnsDomain);
     const std::string key = domain + '\n' + inUse.domain().roleOwner;
@@ -177,28 +201,52 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
     }
     if (found->second.empty() || found->second == lower(inUse.host()))
         return nullptr;
-    return tryConnect(found->second, ticket);
+    const auto left = std::chrono::duration_cast<milliseconds>(lookupEnds - Clock::now());
+    return tryConnect(found->second, ticket,
+                      std::clamp(left, std::min(m_timeouts.retry, m_timeouts.connect), m_timeouts.connect));
 }
 
-std::shared_ptr<Connection> ConnectionCache::connectAny(const std::vector<std::string>& hosts,
-                                                        const KerberosTicket& ticket) {
-    // Several controllers may be tried, but together no longer than one connect time-out.
-    const auto deadline = std::chrono::steady_clock::now() + m_timeouts.connect;
+std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket) {
+    // Asked all but at once rather than one after the other, so that no number of stopped
+    // controllers makes the wait longer than one connect limit.
+    const auto deadline = Clock::now() + m_timeouts.connect;
+    AddressBook& book = AddressBook::shared();
     std::optional<directory::Error> last;
-    for (const auto& host : hosts) {
+    while (!hosts.empty() && Clock::now() < deadline) {
+        std::vector<std::vector<Address>> addresses;
+        {
+            const ShortResolverWaits shortWaits;
+            for (const auto& host : hosts)
+                addresses.push_back(book.lookUp(host, deadline - Clock::now() >= AddressBook::kRoomToAskAgain));
+        }
+        const RaceOutcome race = firstToAnswer(addresses, until(deadline), kNextControllerAfter);
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            if (race.unreachable[i])
+                book.markFailed(hosts[i]);
+        if (!race.winner) {
+            std::string names;
+            for (const auto& host : hosts) {
+                names += (names.empty() ? "" : ", ") + host;
+                m_failedHosts[ticket.principal() + '\n' + lower(host)] = Clock::now();
+            }
+            throw LdapFailure(race.timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, names, "");
+        }
+        const std::string host = hosts[*race.winner];
         try {
-            return connect(host, ticket);
+            return connect(host, ticket, until(deadline));
         } catch (const directory::Error& error) {
-            if (error.number() != directory::codes::kServerUnavailable && error.number() != directory::codes::kTimeout)
+            if (!unreachable(error))
                 throw; // refused authentication is no reason to try another controller
+            m_failedHosts[ticket.principal() + '\n' + lower(host)] = Clock::now();
             last = error;
         }
-        if (std::chrono::steady_clock::now() >= deadline)
-            break;
+        hosts.erase(hosts.begin() + static_cast<std::ptrdiff_t>(*race.winner));
     }
     if (last)
         throw *last;
-    throw directory::Error(directory::codes::kServerUnavailable, "ドメインコントローラーが見つかりません。");
+    if (hosts.empty())
+        throw directory::Error(directory::codes::kServerUnavailable, "ドメインコントローラーが見つかりません。");
+    throw directory::Error(directory::codes::kTimeout, "ドメインコントローラーから応答がありません。");
 }
 
 std::shared_ptr<Connection> ConnectionCache::byNetbiosName(const std::string& name, const KerberosTicket& ticket) {

@@ -33,27 +33,37 @@ public:
     // takes its place when one answers.
     std::shared_ptr<Connection> forTarget(std::string_view target, const KerberosTicket& ticket);
 
-    // The PDC emulator of the domain inUse serves, when it is another controller and answers
-    // within the connect limit; nullptr otherwise (including while its failure is remembered).
-    std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket);
+    // The PDC emulator of the domain inUse serves, when it is another controller and answers by
+    // the time a lookup ends (at least the short limit); nullptr otherwise (including while its
+    // failure is remembered).
+    std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
+                                            std::chrono::steady_clock::time_point lookupEnds);
 
     // Closes every connection and forgets every failure.
     void clear();
 
     // How the connections of this cache spent their attempts so far.
     AttemptCounts counts() const;
+    const Timeouts& timeouts() const noexcept { return m_timeouts; }
 
 private:
     std::shared_ptr<Connection> resolve(const std::string& name, const KerberosTicket& ticket);
-    std::shared_ptr<Connection> connect(const std::string& host, const KerberosTicket& ticket);
-    std::shared_ptr<Connection> connectAny(const std::vector<std::string>& hosts, const KerberosTicket& ticket);
+    std::shared_ptr<Connection> connect(const std::string& host, const KerberosTicket& ticket,
+                                        std::optional<std::chrono::milliseconds> limit = std::nullopt);
+    // The first of hosts to answer, however many are down, within one connect limit in all; the
+    // others that did not answer are remembered as failing. Throws when none answered.
+    std::shared_ptr<Connection> connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket);
     std::shared_ptr<Connection> byNetbiosName(const std::string& name, const KerberosTicket& ticket);
     // The domain's controllers, found once per domain and kept for the cache's life.
     const std::vector<std::string>& controllers(const Connection& inUse);
-    // Another controller of inUse's domain that answers, or nullptr.
+    // Another controller of inUse's domain that answers; nullptr when every other one failed
+    // moments ago. Throws when none of the others answers now.
     std::shared_ptr<Connection> replacement(const Connection& inUse, const KerberosTicket& ticket);
+    // Whether host failed moments ago (within Timeouts::remember).
+    bool failedRecently(const std::string& key) const;
     // connect(), but nullptr for a host that failed moments ago or fails now.
-    std::shared_ptr<Connection> tryConnect(const std::string& host, const KerberosTicket& ticket);
+    std::shared_ptr<Connection> tryConnect(const std::string& host, const KerberosTicket& ticket,
+                                           std::chrono::milliseconds limit);
 
     struct Failure {
         std::chrono::steady_clock::time_point at;

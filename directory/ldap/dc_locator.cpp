@@ -18,13 +18,13 @@ namespace {
 // The resolver state for one look-up, released on every path.
 class Resolver {
 public:
-    Resolver() {
+    explicit Resolver(int tries = 2) {
         std::memset(&m_state, 0, sizeof m_state);
         m_ok = res_ninit(&m_state) == 0;
         if (m_ok) {
             // An unreachable name server must not hold the window for long.
             m_state.retrans = std::min(m_state.retrans, 1);
-            m_state.retry = std::min(m_state.retry, 2);
+            m_state.retry = std::min(m_state.retry, tries);
         }
     }
     ~Resolver() {
@@ -54,14 +54,14 @@ struct Target {
 
 } // namespace
 
-ShortResolverWaits::ShortResolverWaits() {
+ShortResolverWaits::ShortResolverWaits(int tries) {
     if (!(_res.options & RES_INIT) && res_init() != 0)
         return;
     m_active = true;
     m_retrans = _res.retrans;
     m_retry = _res.retry;
     _res.retrans = std::min(_res.retrans, 1);
-    _res.retry = std::min(_res.retry, 2);
+    _res.retry = std::min(_res.retry, tries);
 }
 
 ShortResolverWaits::~ShortResolverWaits() {
@@ -79,6 +79,11 @@ std::vector<std::string> DcLocator::pdcEmulators(const std::string& dnsDomain) {
     return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.pdc._msdcs." + dnsDomain);
 }
 
+bool DcLocator::silentNameServer(int hErrno, const unsigned char* answer, std::size_t length) {
+    const bool response = length >= NS_HFIXEDSZ && (answer[2] & 0x80) != 0; // the QR bit
+    return hErrno == TRY_AGAIN && !response;
+}
+
 std::vector<std::string> DcLocator::services(const std::string& name) {
     Resolver resolver;
     if (!resolver.ok())
@@ -87,7 +92,7 @@ std::vector<std::string> DcLocator::services(const std::string& name) {
     const int length =
         res_nquery(resolver.state(), name.c_str(), ns_c_in, ns_t_srv, answer.data(), static_cast<int>(answer.size()));
     if (length <= 0) {
-        if (resolver.state()->res_h_errno == TRY_AGAIN)
+        if (silentNameServer(resolver.state()->res_h_errno, answer.data(), answer.size()))
             silent(name);
         return {};
     }
@@ -140,8 +145,18 @@ bool DcLocator::resolves(const std::string& host) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (rc == EAI_AGAIN)
-        silent(host);
+    if (rc == EAI_AGAIN) {
+        // Silence and a server's SERVFAIL look alike here: one short try of its own tells them apart.
+        Resolver resolver(1);
+        std::vector<unsigned char> answer(NS_PACKETSZ);
+        if (!resolver.ok())
+            silent(host);
+        const int length =
+            res_nquery(resolver.state(), host.c_str(), ns_c_in, ns_t_a, answer.data(), static_cast<int>(answer.size()));
+        if (length <= 0 && silentNameServer(resolver.state()->res_h_errno, answer.data(), answer.size()))
+            silent(host);
+        return length > 0;
+    }
     if (rc != 0)
         return false;
     freeaddrinfo(result);

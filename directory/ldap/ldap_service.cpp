@@ -39,6 +39,7 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
                                "コンピューター単位のアカウントは LDAP では扱えません: " + std::string(path));
 
     const KerberosTicket ticket = KerberosTicket::current();
+    const auto lookupEnds = std::chrono::steady_clock::now() + m_cache.timeouts().read;
     const auto connection = m_cache.forTarget(parsed.target, ticket);
     LdapGroup::MemberResolver resolver = [this](const std::string& memberPath) { return memberDn(memberPath); };
 
@@ -64,8 +65,9 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     const std::string filter = "(sAMAccountName=" + escapeFilterValue(*parsed.name) + ")";
     const std::string& base = connection->domain().defaultNamingContext;
     // A lockout may be known only to the PDC emulator yet: ask it at the same time. It adds no
-    // wait of its own: a PDC emulator that fails is left out until its failure is forgotten.
-    const auto pdc = m_cache.pdcEmulator(*connection, ticket);
+    // wait of its own: a PDC emulator that fails is left out until its failure is forgotten, and
+    // one that is silent is waited for no longer than the lookup's one read limit.
+    const auto pdc = m_cache.pdcEmulator(*connection, ticket, lookupEnds);
     std::optional<Connection::Pending> atPdc;
     if (pdc && wanted != Wanted::Group) {
         try {
@@ -80,7 +82,7 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
     bool lockedAtPdc = false;
     if (atPdc) {
         try {
-            const auto there = atPdc->first();
+            const auto there = atPdc->first(lookupEnds);
             const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
             const auto bits = text ? parseAccountControl(*text) : std::nullopt;
             lockedAtPdc = bits && (*bits & kLockout) != 0;

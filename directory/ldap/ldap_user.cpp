@@ -110,18 +110,27 @@ void LdapUser::setInfo() {
         throw directory::Error(directory::codes::kServerUnavailable,
                                "アカウント " + name() + " をロックした PDC エミュレーター " + pdc->host() +
                                    " が応答しないため、ロックを解除できません。");
+    // What a write compares with is read where the write goes: the controller in use may not have
+    // seen the last change yet (15 s inside a site, hours between sites).
+    std::optional<Entry> atWriter;
+    const auto before = [&]() -> const Entry& {
+        if (&at == &connection())
+            return complete();
+        if (!atWriter) {
+            atWriter = at.findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                  {"userAccountControl", "pwdLastSet"});
+            if (!atWriter)
+                throw directory::Error(directory::codes::kNoSuchUser,
+                                       "ユーザー " + name() + " は " + at.host() + " にありません。");
+        }
+        return *atWriter;
+    };
     std::vector<Modification> changes;
     changes.reserve(7);
     std::optional<std::string> pwdLastSetBefore;
     if (m_password) {
         at.requireSealed();
-        if (&at == &connection()) {
-            pwdLastSetBefore = complete().first("pwdLastSet");
-        } else {
-            const auto before = at.findOne(distinguishedName(), LDAP_SCOPE_BASE, "(objectClass=*)", {"pwdLastSet"});
-            if (before)
-                pwdLastSetBefore = before->first("pwdLastSet");
-        }
+        pwdLastSetBefore = before().first("pwdLastSet");
         // Copied straight into the request's own buffer, which is zeroed with it.
         changes.emplace_back(LDAP_MOD_REPLACE, "unicodePwd", std::vector<std::string>(1), true);
         changes.back().values.front() = *m_password;
@@ -133,9 +142,9 @@ void LdapUser::setInfo() {
     }
     std::uint32_t oldFlags = 0;
     if (m_disabled) {
-        // Delete the value read at bind and add the new one: if someone changed it meanwhile the
-        // delete fails and the whole request with it, instead of overwriting their change.
-        oldFlags = flags("userAccountControl");
+        // Delete the value read and add the new one: if someone changed it meanwhile the delete
+        // fails and the whole request with it, instead of overwriting their change.
+        oldFlags = flags(before(), "userAccountControl");
         const std::uint32_t newFlags = *m_disabled ? (oldFlags | kAccountDisable) : (oldFlags & ~kAccountDisable);
         changes.emplace_back(LDAP_MOD_DELETE, "userAccountControl", std::vector<std::string>{std::to_string(oldFlags)});
         changes.emplace_back(LDAP_MOD_ADD, "userAccountControl", std::vector<std::string>{std::to_string(newFlags)});

@@ -107,7 +107,8 @@ TEST(RoutingService, SendsThisComputerLocallyAndTheRestToTheDomain) {
     EXPECT_EQ(routeOf(routing, "WinNT://PC01."), "local WinNT://PC01.");
 
     directory::RoutingService noDomain([](std::string_view) { return false; }, &local, nullptr);
-    EXPECT_NE(routeOf(noDomain, "WinNT://CORP/bob,User").find("「CORP」を扱うディレクトリ サービスがありません。"), std::string::npos);
+    EXPECT_NE(routeOf(noDomain, "WinNT://CORP/bob,User").find("「CORP」を扱うディレクトリ サービスがありません。"),
+              std::string::npos);
     EXPECT_THROW(noDomain.bind("not a path"), directory::Error);
 }
 
@@ -137,20 +138,30 @@ TEST(RoutingService, TriesADomainFirstThenAComputerAndRemembersWhichServed) {
         const char* first; // what the first bind reports
         int domainCalls;   // after two binds
         int computerCalls;
+        int domainCallsAfterMemory; // the same when the second comes after the failure memory
     };
     for (const Row row : {
-             Row{"a domain answers", kNoSuchUser, kNoSuchUser, "domain", 2, 0},
-             Row{"no domain, a computer answers", kServerUnavailable, kNoSuchUser, "computer", 1, 2},
-             Row{"no domain, a silent computer", kTimeout, kTimeout, "ドメインとしてもコンピューターとしても", 1, 1},
-             Row{"no ticket", kLogonFailure, kNoSuchUser, "domain", 2, 0},
+             Row{"a domain answers", kNoSuchUser, kNoSuchUser, "domain", 2, 0, 2},
+             Row{"no domain, a computer answers", kServerUnavailable, kNoSuchUser, "computer", 1, 2, 1},
+             Row{"no domain, a silent computer", kTimeout, kTimeout, "ドメインとしてもコンピューターとしても", 1, 1, 2},
+             Row{"no ticket", kLogonFailure, kLogonFailure, "domain", 2, 2, 2},
+             Row{"an LDAP server but no AD domain controller", kNotFound, kNoSuchUser, "computer", 1, 2, 1},
+             Row{"the Kerberos bind refused, a computer answers", kLogonFailure, kNoSuchUser, "computer", 1, 2, 2},
+             Row{"the domain timed out, a computer answers", kTimeout, kNoSuchUser, "computer", 1, 2, 2},
          }) {
-        SCOPED_TRACE(row.name);
-        Refuser local("local", kNoSuchUser), domain("domain", row.domainAnswer), computer("computer", row.computerAnswer);
-        directory::RoutingService routing([](std::string_view) { return false; }, &local, &domain, &computer);
-        EXPECT_NE(routeOf(routing, "WinNT://FILES1/bob,User").find(row.first), std::string::npos);
-        routeOf(routing, "WinNT://files1./bob,User");
-        EXPECT_EQ(domain.calls, row.domainCalls);
-        EXPECT_EQ(computer.calls, row.computerCalls);
+        for (const auto memory : {std::chrono::milliseconds(30000), std::chrono::milliseconds(0)}) {
+            SCOPED_TRACE(std::string(row.name) + (memory.count() ? "" : ", memory passed"));
+            Refuser local("local", kNoSuchUser), domain("domain", row.domainAnswer),
+                computer("computer", row.computerAnswer);
+            directory::RoutingService routing([](std::string_view) { return false; }, &local, &domain, &computer,
+                                              memory);
+            EXPECT_NE(routeOf(routing, "WinNT://FILES1/bob,User").find(row.first), std::string::npos);
+            routeOf(routing, "WinNT://files1./bob,User");
+            EXPECT_EQ(domain.calls, memory.count() ? row.domainCalls : row.domainCallsAfterMemory);
+            if (memory.count()) {
+                EXPECT_EQ(computer.calls, row.computerCalls);
+            }
+        }
     }
     Refuser local("local", kNoSuchUser), domain("domain", kNoSuchUser), computer("computer", kNoSuchUser);
     directory::RoutingService routing([](std::string_view) { return false; }, &local, &domain, &computer);

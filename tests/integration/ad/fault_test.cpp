@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ad_fixture.h"
+#include "firewall.h"
 #include "app/lock_opener.h"
 #include "directory/ldap/ad_values.h"
 #include "directory/ldap/connection_cache.h"
@@ -26,33 +27,6 @@ std::string dcAddress() {
     const char* ip = std::getenv("QUILL_DC_IP");
     return ip && *ip ? ip : "127.0.0.3";
 }
-
-// nftables rules in the suite's own network namespace (tests/run-ad.sh makes it), removed with
-// the object.
-class Firewall {
-public:
-    static bool available() {
-        const char* own = std::getenv("QUILL_AD_OWN_NET");
-        return own && std::string(own) == "1";
-    }
-    Firewall() {
-        run("nft add table inet quill_fault && "
-            "nft add chain inet quill_fault out '{ type filter hook output priority 0; }'");
-    }
-    ~Firewall() { runCommand("nft delete table inet quill_fault"); }
-    Firewall(const Firewall&) = delete;
-    Firewall& operator=(const Firewall&) = delete;
-
-    void drop(const std::string& match) { run("nft add rule inet quill_fault out " + match + " drop"); }
-    void clear() { run("nft flush chain inet quill_fault out"); }
-
-private:
-    static void run(const std::string& command) {
-        std::string out;
-        if (runCommand(command, &out) != 0)
-            throw std::runtime_error(command + ": " + out);
-    }
-};
 
 // Limits short enough for the suite, long enough for a loaded machine running sanitizers.
 ldapdir::Timeouts limits(std::chrono::milliseconds write) {
@@ -174,6 +148,19 @@ TEST_F(FaultTest, ATargetThatCannotBeFoundIsNotSoughtAgainAtEveryKey) {
     }
     EXPECT_EQ(cache.counts().discoveries, 1);
     EXPECT_EQ(cache.counts().remembered, 5);
+}
+
+TEST_F(AdTest, ARequestAbandonedOnAConnectionTheControllerResetRaisesNoSignal) {
+    ldapdir::Connection connection("dc1.quill.test");
+    const std::string& base = connection.domain().defaultNamingContext;
+    dc.pause();
+    {
+        auto read = connection.send(base, LDAP_SCOPE_SUBTREE, "(sAMAccountName=jdoe)", {"cn"});
+        auto unread = connection.send(base, LDAP_SCOPE_SUBTREE, "(sAMAccountName=bob)", {"cn"});
+        dc.kill(); // with both requests unread: the connection is reset
+        EXPECT_THROW(read.first(), directory::Error);
+    } // SIGPIPE, unless held off, ends the program here
+    dc.restart();
 }
 
 // One write of the window, made through the directory interface so that a fault can be timed

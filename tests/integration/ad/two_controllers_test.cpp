@@ -1,15 +1,79 @@
 // Two controllers: the window uses dc1; dc2 holds the PDC role and replicates nothing out, so a
 // lockout made there stays there. tests/run-ad.sh starts the pair after the one-controller suite.
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <chrono>
 #include <cstdlib>
 
 #include "ad_fixture.h"
 #include "app/lock_opener.h"
+#include "directory/ldap/ad_values.h"
 #include "directory/ldap/connection_cache.h"
+#include "directory/ldap/dc_locator.h"
+#include "firewall.h"
 
 namespace {
+
+class PairTest : public AdTest {
+protected:
+    void SetUp() override {
+        AdTest::SetUp();
+        if (!IsSkipped() && !std::getenv("QUILL_AD_PAIR"))
+            GTEST_SKIP() << "needs the two controllers of tests/run-ad.sh";
+    }
+    const SambaDc pdc = dc.second();
+};
+
+TEST_F(PairTest, AnAccountDisabledAndAtOnceEnabledAgainIsEnabled) {
+    const auto disabledAt = [](const SambaDc& at) {
+        return (at.number("flow", "userAccountControl") & ldapdir::kAccountDisable) != 0;
+    };
+    auto adsi = control("dc1.quill.test");
+    ASSERT_TRUE(adsi.AccountDisabled("flow", true));
+    ASSERT_TRUE(disabledAt(pdc));
+    ASSERT_FALSE(disabledAt(dc)) << "the PDC emulator replicates nothing out";
+    EXPECT_TRUE(adsi.AccountDisabled("flow", false)) << "the old value is read at the PDC emulator";
+    EXPECT_FALSE(disabledAt(pdc));
+}
+
+// However many controllers are out, and whichever the window used, one lookup waits one limit.
+TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
+    const auto controllers = ldapdir::DcLocator::domainControllers("quill.test");
+    ASSERT_GE(controllers.size(), 2u);
+    Firewall firewall;
+    const auto keepOnly = [&](const std::string& kept) {
+        firewall.clear();
+        for (const auto& host : controllers)
+            for (const auto& address : ldapdir::AddressBook::shared().lookUp(host)) {
+                char text[NI_MAXHOST] = "";
+                getnameinfo(reinterpret_cast<const sockaddr*>(&address.address), address.length, text, sizeof text,
+                            nullptr, 0, NI_NUMERICHOST);
+                if (host != kept)
+                    firewall.drop(std::string(address.family == AF_INET6 ? "ip6" : "ip") + " daddr " + text +
+                                  " tcp dport 389");
+            }
+    };
+    const auto seconds = [&](ldapdir::ConnectionCache& cache, const std::string& expected) {
+        ldapdir::LdapService own(cache);
+        directory::ADSIControl adsi(own, op);
+        adsi.setTargetDomainServer("quill.test");
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(adsi.Descriptioner("jdoe"), expected);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    ldapdir::ConnectionCache inUse;
+    ASSERT_LT(seconds(inUse, "テスト 利用者 有効"), 2.0);
+    const std::string used = inUse.forTarget("quill.test", ldapdir::KerberosTicket::current())->host();
+    std::string kept;
+    for (const auto& host : controllers)
+        kept = host != used ? host : kept; // the last listed, behind every other stopped one
+    keepOnly(kept);
+    EXPECT_LT(seconds(inUse, ""), 6.0) << "the controller in use stopped";
+    EXPECT_LT(seconds(inUse, "テスト 利用者 有効"), 6.0) << kept << " took its place";
+    ldapdir::ConnectionCache afresh;
+    EXPECT_LT(seconds(afresh, "テスト 利用者 有効"), 6.0) << "found afresh behind stopped ones";
+}
 
 TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenTheControllerInUseStops) {
     if (!std::getenv("QUILL_AD_PAIR"))
