@@ -1,0 +1,60 @@
+// Sites and read-only controllers: the LDAP ping's answers as Samba's controllers gave them.
+#include <gtest/gtest.h>
+
+#include "directory/ldap/netlogon_ping.h"
+
+namespace {
+
+std::string base64(std::string_view text) {
+    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (const char c : text)
+        if (const auto at = kAlphabet.find(c); at != std::string::npos) {
+            buffer = (buffer << 6) | static_cast<unsigned>(at);
+            if ((bits += 6) >= 8)
+                out += static_cast<char>((buffer >> (bits -= 8)) & 0xFF);
+        }
+    return out;
+}
+
+TEST(LdapPing, TheClientsSiteAndTheControllersOwnAreReadFromItsAnswer) {
+    const std::string head = base64("FwAAALwRAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgDZGMxwBgFUVVJTEwAA0RDMQAA"
+                                    "CkhlYWRPZmZpY2UAwDkFAAAA/////w==");
+    struct Row {
+        const char* name;
+        std::string answer;
+        std::optional<ldapdir::PingAnswer> expected;
+    };
+    for (const Row& row : {
+             Row{"head office at dc1", head, ldapdir::PingAnswer{"HeadOffice", "HeadOffice", 0x11bc}},
+             Row{"branch at dc1",
+                 base64("FwAAADwRAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgDZGMxwBgFUVVJTEwAA0RDMQAACkhlYWRPZmZp"
+                        "Y2UABkJyYW5jaAAFAAAA/////w=="),
+                 ldapdir::PingAnswer{"Branch", "HeadOffice", 0x113c}},
+             Row{"branch at its read-only controller",
+                 base64("FwAAALwIAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgEcm9kY8AYBVFVSUxMAARST0RDAAAGQnJhbmNo"
+                        "AMA7BQAAAP////8="),
+                 ldapdir::PingAnswer{"Branch", "Branch", 0x8bc}},
+             Row{"an address in no subnet",
+                 base64("FwAAAD0RAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgDZGMywBgFUVVJTEwAA0RDMgAACkhlYWRPZmZp"
+                        "Y2UAAAUAAAD/////"),
+                 ldapdir::PingAnswer{"", "HeadOffice", 0x113d}},
+             Row{"cut short", head.substr(0, 40), std::nullopt},
+             Row{"a byte too many", head + '\0', std::nullopt},
+             Row{"empty", "", std::nullopt},
+         }) {
+        SCOPED_TRACE(row.name);
+        const auto answer = ldapdir::decodePingAnswer(row.answer);
+        ASSERT_EQ(answer.has_value(), row.expected.has_value());
+        if (!answer)
+            continue;
+        EXPECT_EQ(answer->clientSite, row.expected->clientSite);
+        EXPECT_EQ(answer->serverSite, row.expected->serverSite);
+        EXPECT_EQ(answer->flags, row.expected->flags);
+        EXPECT_EQ(answer->writable(), (row.expected->flags & 0x800) == 0) << "only the read-only one lacks the flag";
+    }
+}
+
+} // namespace
