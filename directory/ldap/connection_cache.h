@@ -12,6 +12,7 @@
 #include "connection.h"
 #include "directory/error.h"
 #include "kerberos_ticket.h"
+#include "site_locator.h"
 
 namespace ldapdir {
 
@@ -51,8 +52,17 @@ private:
     std::shared_ptr<Connection> connect(const std::string& host, const KerberosTicket& ticket,
                                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
     // The first of hosts to answer, however many are down, within one connect limit in all; the
-    // others that did not answer are remembered as failing. Throws when none answered.
-    std::shared_ptr<Connection> connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket);
+    // others that did not answer are remembered as failing. Throws when none answered. raceLimit,
+    // when given, is all the time the hosts get to answer before the bind.
+    std::shared_ptr<Connection> connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket,
+                                           std::optional<std::chrono::milliseconds> raceLimit = std::nullopt);
+    // inUse, unless target names its domain (not one controller) and inUse is outside the client's
+    // site: then a controller of that site when one answers within the short limit.
+    std::shared_ptr<Connection> closest(std::shared_ptr<Connection> inUse, const KerberosTicket& ticket,
+                                        const std::string& target);
+    // Closes the connection a site's controller replaced, unless a target or the PDC emulator's role
+    // still uses it.
+    void release(const std::shared_ptr<Connection>& replaced, const KerberosTicket& ticket);
     std::shared_ptr<Connection> byNetbiosName(const std::string& name, const KerberosTicket& ticket);
     // The domain's controllers, found once per domain and kept for the cache's life.
     const std::vector<std::string>& controllers(const Connection& inUse);
@@ -79,6 +89,7 @@ private:
     std::map<std::string, std::chrono::steady_clock::time_point> m_failedHosts;
     std::map<std::string, std::vector<std::string>> m_controllers; // by DNS domain
     std::map<std::string, std::string> m_pdcHosts;                 // by DNS domain and role owner
+    SiteLocator m_sites;
 };
 
 } // namespace ldapdir

@@ -1,7 +1,8 @@
-// Sites and read-only controllers: the LDAP ping's answers as Samba's controllers gave them.
+// Sites: the LDAP ping's answers as Samba's controllers gave them, and what no server here shows.
 #include <gtest/gtest.h>
 
 #include "directory/ldap/netlogon_ping.h"
+#include "directory/ldap/site_locator.h"
 
 namespace {
 
@@ -55,6 +56,15 @@ TEST(LdapPing, TheClientsSiteAndTheControllersOwnAreReadFromItsAnswer) {
         EXPECT_EQ(answer->flags, row.expected->flags);
         EXPECT_EQ(answer->writable(), (row.expected->flags & 0x800) == 0) << "only the read-only one lacks the flag";
     }
+}
+
+// A site's records are _ldap._tcp.SITE._sites.dc._msdcs.DOMAIN (MS-ADTS 6.3.2): a site name that
+// is no DNS label is never put into a query.
+TEST(SiteLocator, OnlyASiteNameThatIsOneDnsLabelIsLookedUp) {
+    for (const auto& [site, label] :
+         {std::pair{"Branch", true}, std::pair{"Default-First-Site-Name", true}, std::pair{"Head Office", false},
+          std::pair{"a.b", false}, std::pair{"", false}, std::pair{"-x", false}, std::pair{"x\n", false}})
+        EXPECT_EQ(ldapdir::SiteLocator::dnsLabel(site), label) << site;
 }
 
 } // namespace
