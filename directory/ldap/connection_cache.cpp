@@ -63,6 +63,7 @@ void ConnectionCache::clear() {
     m_controllers.clear();
     m_pdcHosts.clear();
     m_sites.clear();
+    m_clearedLocks.clear();
 }
 
 AttemptCounts ConnectionCache::counts() const {

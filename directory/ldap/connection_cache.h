@@ -12,6 +12,7 @@
 #include "connection.h"
 #include "directory/error.h"
 #include "kerberos_ticket.h"
+#include "read_only_controller.h"
 #include "site_locator.h"
 
 namespace ldapdir {
@@ -40,6 +41,17 @@ public:
     std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
                                             std::chrono::steady_clock::time_point lookupEnds);
 
+    // A writable controller of inUse's domain, other than inUse, that answers; the client's site's
+    // first. Where a write goes that the read-only controller in use cannot take while the PDC
+    // emulator does not answer. Throws directory::Error when none answers.
+    std::shared_ptr<Connection> writableController(const Connection& inUse, const KerberosTicket& ticket);
+    // Every writable controller of inUse's domain that answers, within one connect limit in all.
+    std::vector<std::shared_ptr<Connection>> writableControllers(const Connection& inUse, const KerberosTicket& ticket);
+    // Asks the controller behind connection whether it is read-only, unless it told already.
+    void learn(Connection& connection, bool again = false);
+    // The lockouts cleared while a read-only controller showed them, for the cache's life.
+    ClearedLocks& clearedLocks() noexcept { return m_clearedLocks; }
+
     // Closes every connection and forgets every failure.
     void clear();
 
@@ -60,6 +72,8 @@ private:
     // site: then a controller of that site when one answers within the short limit.
     std::shared_ptr<Connection> closest(std::shared_ptr<Connection> inUse, const KerberosTicket& ticket,
                                         const std::string& target);
+    // The domain's controllers that may take writes, the client's site's first, inUse left out.
+    std::vector<std::string> writableHosts(const Connection& inUse);
     // Closes the connection a site's controller replaced, unless a target or the PDC emulator's role
     // still uses it.
     void release(const std::shared_ptr<Connection>& replaced, const KerberosTicket& ticket);
@@ -90,6 +104,7 @@ private:
     std::map<std::string, std::vector<std::string>> m_controllers; // by DNS domain
     std::map<std::string, std::string> m_pdcHosts;                 // by DNS domain and role owner
     SiteLocator m_sites;
+    ClearedLocks m_clearedLocks;
 };
 
 } // namespace ldapdir

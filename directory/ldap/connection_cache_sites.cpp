@@ -1,4 +1,5 @@
-// The connection cache and the forest's sites: the client's own site's controllers first.
+// The connection cache and the forest's sites: the client's own site's controllers first, and
+// writes kept away from read-only controllers.
 #include <algorithm>
 #include <cctype>
 
@@ -19,6 +20,11 @@ std::string lower(std::string_view text) {
 }
 
 } // namespace
+
+void ConnectionCache::learn(Connection& connection, bool again) {
+    const std::lock_guard lock(m_mutex);
+    m_sites.learn(connection, again);
+}
 
 std::shared_ptr<Connection> ConnectionCache::closest(std::shared_ptr<Connection> inUse, const KerberosTicket& ticket,
                                                      const std::string& target) {
@@ -56,6 +62,51 @@ void ConnectionCache::release(const std::shared_ptr<Connection>& replaced, const
         std::any_of(m_pdcHosts.begin(), m_pdcHosts.end(), [&](const auto& p) { return p.second == host; });
     if (!kept)
         m_byHost.erase(ticket.principal() + '\n' + host);
+}
+
+std::vector<std::string> ConnectionCache::writableHosts(const Connection& inUse) {
+    std::vector<std::string> hosts;
+    for (const auto& host :
+         SiteLocator::siteFirst(m_sites.siteControllers(inUse.domain().dnsDomain), controllers(inUse)))
+        if (lower(host) != lower(inUse.host()) && !m_sites.readOnly(host))
+            hosts.push_back(host);
+    return hosts;
+}
+
+std::shared_ptr<Connection> ConnectionCache::writableController(const Connection& inUse, const KerberosTicket& ticket) {
+    const std::lock_guard lock(m_mutex);
+    for (;;) {
+        std::vector<std::string> hosts;
+        for (const auto& host : writableHosts(inUse))
+            if (!failedRecently(ticket.principal() + '\n' + lower(host)))
+                hosts.push_back(host);
+        if (hosts.empty())
+            throw directory::Error(directory::codes::kServerUnavailable,
+                                   "読み取り専用のドメインコントローラー " + inUse.host() +
+                                       " には書き込めず、書き込みのできるドメインコントローラーが応答しません。");
+        auto connection = connectAny(std::move(hosts), ticket);
+        m_sites.learn(*connection);
+        if (!connection->readOnly())
+            return connection;
+    }
+}
+
+std::vector<std::shared_ptr<Connection>> ConnectionCache::writableControllers(const Connection& inUse,
+                                                                              const KerberosTicket& ticket) {
+    const std::lock_guard lock(m_mutex);
+    const auto deadline = Clock::now() + m_timeouts.connect;
+    std::vector<std::shared_ptr<Connection>> found;
+    for (const auto& host : writableHosts(inUse)) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left <= milliseconds(0))
+            break;
+        if (auto connection = tryConnect(host, ticket, left)) {
+            m_sites.learn(*connection);
+            if (!connection->readOnly())
+                found.push_back(std::move(connection));
+        }
+    }
+    return found;
 }
 
 } // namespace ldapdir

@@ -1,7 +1,9 @@
-// Sites: the LDAP ping's answers as Samba's controllers gave them, and what no server here shows.
+// Sites and read-only controllers: the LDAP ping's answers as Samba's controllers gave them, and
+// the rules that no server here can show.
 #include <gtest/gtest.h>
 
 #include "directory/ldap/netlogon_ping.h"
+#include "directory/ldap/read_only_controller.h"
 #include "directory/ldap/site_locator.h"
 
 namespace {
@@ -55,6 +57,24 @@ TEST(LdapPing, TheClientsSiteAndTheControllersOwnAreReadFromItsAnswer) {
         EXPECT_EQ(answer->serverSite, row.expected->serverSite);
         EXPECT_EQ(answer->flags, row.expected->flags);
         EXPECT_EQ(answer->writable(), (row.expected->flags & 0x800) == 0) << "only the read-only one lacks the flag";
+    }
+}
+
+// Windows forwards a lockout to the PDC emulator (MS-SAMS 1.3) and replicates lockoutTime
+// urgently (MS-ADTS 3.1.1.5.1.6); Samba does neither, so only a lock the PDC emulator has seen
+// gives way to its word.
+TEST(ReadOnlyController, ALockItShowsGivesWayOnlyToAnAnswerThatHasSeenItOrToThisProgramsOwnUnlock) {
+    constexpr std::int64_t kLock = 134411754131360880;
+    for (const auto& [name, pdc, clearedHere, stale] : {
+             std::tuple{"the PDC emulator silent", std::optional<std::int64_t>{}, true, false},
+             std::tuple{"MsAdts_3_1_1_5_1_6_UnlockedAtThePdcEmulatorThatHeldIt", std::optional<std::int64_t>{kLock},
+                        false, true},
+             std::tuple{"a later lockout at the PDC emulator, now over", std::optional<std::int64_t>{kLock + 1}, false,
+                        true},
+             std::tuple{"not yet heard of at the PDC emulator", std::optional<std::int64_t>{0}, false, false},
+             std::tuple{"cleared at the writable controllers here", std::optional<std::int64_t>{0}, true, true},
+         }) {
+        EXPECT_EQ(ldapdir::staleLock(kLock, pdc, clearedHere), stale) << name;
     }
 }
 

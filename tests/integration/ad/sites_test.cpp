@@ -79,4 +79,35 @@ TEST_F(BranchTest, AfterAFailoverTheBranchsControllerServesAgainOnceItAnswers) {
     EXPECT_EQ(ldapPeers().count("127.0.0.10"), 1u);
 }
 
+TEST_F(BranchTest, WithThePdcEmulatorOutAWriteGoesToAWritableControllerNotToTheReadOnlyOne) {
+    Firewall firewall;
+    firewall.drop("ip daddr 127.0.0.4 tcp dport 389");
+    auto adsi = control("rodc.quill.test");
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("member1", "支店で変更")) << "refused by the read-only controller";
+    EXPECT_EQ(dc.first("member1", "description"), "支店で変更");
+    EXPECT_EQ(rodc.first("member1", "description"), "所属試験");
+    // The value the read-only controller still holds: it would change nothing there, and "succeed".
+    EXPECT_TRUE(adsi.ChangeChineseCharacter("member1", "所属試験"));
+    EXPECT_EQ(dc.first("member1", "description"), "所属試験");
+}
+
+TEST_F(BranchTest, ALockReplicatedToTheBranchIsUndoneAtTheWritableControllersAndShowsNoMore) {
+    for (int attempt = 0; attempt < 3; ++attempt)
+        dc.kinit("crashy", "wrong-password", "FILE:" + dc.state() + "/cc.scratch");
+    dc.replicateToBranch();
+    ASSERT_NE(rodc.first("crashy", "lockoutTime").value_or("0"), "0");
+    LdapWindow w(op);
+    ASSERT_TRUE(w.load("rodc.quill.test"));
+    ASSERT_TRUE(w.window.textEdited("account_Combo", "crashy"));
+    EXPECT_EQ(w.form.text("DisplayCondition"), "障害試験 有効 ロック");
+    ASSERT_TRUE(w.window.dispatch("Command1", app::Event::Click));
+    EXPECT_EQ(op.shown.back().text, "解除されました。");
+    EXPECT_EQ(dc.first("crashy", "lockoutTime").value_or("0"), "0") << "where the lockout was made";
+    ASSERT_NE(rodc.first("crashy", "lockoutTime").value_or("0"), "0") << "the branch has not heard of the unlock";
+    ASSERT_TRUE(w.window.textEdited("account_Combo", "stopped"));
+    ASSERT_TRUE(w.window.textEdited("account_Combo", "crashy"));
+    EXPECT_EQ(w.form.text("DisplayCondition"), "障害試験 有効");
+    EXPECT_EQ(dc.kinit("crashy", dc.password("crashy"), "FILE:" + dc.state() + "/cc.scratch"), 0);
+}
+
 } // namespace
