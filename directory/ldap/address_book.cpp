@@ -146,8 +146,15 @@ int AddressBook::connect(const std::string& host, milliseconds limit, bool& time
     std::vector<Address> addresses = lookUp(host, mayAskAgain, &askedAgain);
     for (;;) {
         const int fd = connectInTurn(addresses, deadline, timedOut);
-        if (fd >= 0 || addresses.empty())
+        if (fd >= 0) {
+            // Working again (a controller that restarted): no name server is asked for it.
+            const std::lock_guard lock(m_mutex);
+            if (const auto found = m_known.find(keyOf(host)); found != m_known.end())
+                found->second.failed = false;
             return fd;
+        }
+        if (addresses.empty())
+            return -1;
         markFailed(host);
         if (askedAgain || !mayAskAgain || deadline - Clock::now() < kRoomToAskAgain / 2)
             return -1;

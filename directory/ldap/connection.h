@@ -53,6 +53,9 @@ struct Timeouts {
     // the first read after the controller is back still succeeds.
     std::chrono::milliseconds remember{30000};
     std::chrono::milliseconds retry{500};
+    // How long the PDC emulator found is trusted before the domain's role owner is read again (the
+    // role may move); it is read again at once, too, when the PDC emulator stops answering.
+    std::chrono::milliseconds roleCheck{std::chrono::minutes(15)};
 };
 
 // How the connections of one cache spent their attempts (for tests and diagnostics).

@@ -62,6 +62,7 @@ void ConnectionCache::clear() {
     m_failedHosts.clear();
     m_controllers.clear();
     m_pdcHosts.clear();
+    m_roleOwners.clear();
     m_sites.clear();
     m_clearedLocks.clear();
 }
@@ -176,18 +177,47 @@ std::shared_ptr<Connection> ConnectionCache::replacement(const Connection& inUse
     return others.empty() ? nullptr : connectAny(std::move(others), ticket);
 }
 
+const std::string& ConnectionCache::roleOwner(Connection& inUse, const KerberosTicket& ticket) {
+    const std::string domain = lower(inUse.domain().dnsDomain);
+    const auto now = Clock::now();
+    // The first time, as the controller in use read it when it was bound.
+    auto [known, first] = m_roleOwners.try_emplace(domain, RoleOwner{inUse.domain().roleOwner, now});
+    RoleOwner& role = known->second;
+    if (first)
+        return role.owner;
+    const auto host = m_pdcHosts.find(domain + '\n' + role.owner);
+    // Another controller than the one in use, which the lookup asks anyway.
+    const bool failing = host != m_pdcHosts.end() && !host->second.empty() && host->second != lower(inUse.host()) &&
+                         failedRecently(ticket.principal() + '\n' + host->second);
+    if (!failing)
+        role.readWhileFailing = false;
+    if (now - role.readAt < m_timeouts.roleCheck && (!failing || role.readWhileFailing))
+        return role.owner;
+    role.readAt = now;
+    role.readWhileFailing = failing;
+    try {
+        const auto head =
+            inUse.findOne(inUse.domain().defaultNamingContext, LDAP_SCOPE_BASE, "(objectClass=*)", {"fSMORoleOwner"});
+        if (head && head->first("fSMORoleOwner"))
+            role.owner = *head->first("fSMORoleOwner");
+    } catch (const directory::Error&) {
+        // The role as known stands; the search that follows meets the same trouble.
+    }
+    return role.owner;
+}
+
 std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
                                                          Clock::time_point lookupEnds) {
     const std::lock_guard lock(m_mutex);
     const std::string domain = lower(inUse.domain().dnsDomain);
-    const std::string key = domain + '\n' + inUse.domain().roleOwner;
+    const std::string& owner = roleOwner(inUse, ticket);
+    const std::string key = domain + '\n' + owner;
     auto found = m_pdcHosts.find(key);
     if (found == m_pdcHosts.end()) {
         // The role owner's server object names the host. Samba leaves the SRV record where the
         // role was first, so that record serves only when the role owner cannot be read.
         std::string host;
         bool unsure = false; // a read failed: ask again next time rather than go without for good
-        const std::string& owner = inUse.domain().roleOwner;
         if (const auto comma = owner.find(','); comma != std::string::npos) {
             try {
                 const auto server =

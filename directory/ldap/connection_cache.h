@@ -37,7 +37,8 @@ public:
 
     // The PDC emulator of the domain inUse serves, when it is another controller and answers by
     // the time a lookup ends (at least the short limit); nullptr otherwise (including while its
-    // failure is remembered).
+    // failure is remembered). The role owner is read again from inUse when Timeouts::roleCheck
+    // has passed, and once when the PDC emulator found has stopped answering.
     std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
                                             std::chrono::steady_clock::time_point lookupEnds);
 
@@ -85,6 +86,8 @@ private:
     std::shared_ptr<Connection> replacement(const Connection& inUse, const KerberosTicket& ticket);
     // Whether host failed moments ago (within Timeouts::remember).
     bool failedRecently(const std::string& key) const;
+    // The domain's role owner as last read, read again from inUse when that is due.
+    const std::string& roleOwner(Connection& inUse, const KerberosTicket& ticket);
     // connect(), but nullptr for a host that failed moments ago or fails now.
     std::shared_ptr<Connection> tryConnect(const std::string& host, const KerberosTicket& ticket,
                                            std::chrono::milliseconds limit);
@@ -103,6 +106,12 @@ private:
     std::map<std::string, std::chrono::steady_clock::time_point> m_failedHosts;
     std::map<std::string, std::vector<std::string>> m_controllers; // by DNS domain
     std::map<std::string, std::string> m_pdcHosts;                 // by DNS domain and role owner
+    struct RoleOwner {
+        std::string owner; // fSMORoleOwner of the domain head
+        std::chrono::steady_clock::time_point readAt;
+        bool readWhileFailing = false; // read since the PDC emulator last stopped answering
+    };
+    std::map<std::string, RoleOwner> m_roleOwners; // by DNS domain
     SiteLocator m_sites;
     ClearedLocks m_clearedLocks;
 };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "ad_fixture.h"
 #include "app/lock_opener.h"
@@ -37,23 +38,20 @@ TEST_F(PairTest, AnAccountDisabledAndAtOnceEnabledAgainIsEnabled) {
     EXPECT_FALSE(disabledAt(pdc));
 }
 
+// Drops what goes to host's LDAP port.
+void silence(Firewall& firewall, const std::string& host) {
+    for (const auto& address : ldapdir::AddressBook::shared().lookUp(host)) {
+        char text[NI_MAXHOST] = "";
+        getnameinfo(reinterpret_cast<const sockaddr*>(&address.address), address.length, text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST);
+        firewall.drop(std::string(address.family == AF_INET6 ? "ip6" : "ip") + " daddr " + text + " tcp dport 389");
+    }
+}
+
 // However many controllers are out, and whichever the window used, one lookup waits one limit.
 TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
     const auto controllers = ldapdir::DcLocator::domainControllers("quill.test");
     ASSERT_GE(controllers.size(), 2u);
-    Firewall firewall;
-    const auto keepOnly = [&](const std::string& kept) {
-        firewall.clear();
-        for (const auto& host : controllers)
-            for (const auto& address : ldapdir::AddressBook::shared().lookUp(host)) {
-                char text[NI_MAXHOST] = "";
-                getnameinfo(reinterpret_cast<const sockaddr*>(&address.address), address.length, text, sizeof text,
-                            nullptr, 0, NI_NUMERICHOST);
-                if (host != kept)
-                    firewall.drop(std::string(address.family == AF_INET6 ? "ip6" : "ip") + " daddr " + text +
-                                  " tcp dport 389");
-            }
-    };
     const auto seconds = [&](ldapdir::ConnectionCache& cache, const std::string& expected) {
         ldapdir::LdapService own(cache);
         directory::ADSIControl adsi(own, op);
@@ -62,17 +60,58 @@ TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
         EXPECT_EQ(adsi.Descriptioner("jdoe"), expected);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     };
-    ldapdir::ConnectionCache inUse;
+    ldapdir::ConnectionCache inUse, afresh;
     ASSERT_LT(seconds(inUse, "テスト 利用者 有効"), 2.0);
     const std::string used = inUse.forTarget("quill.test", ldapdir::KerberosTicket::current())->host();
-    std::string kept;
+    std::string kept; // the last listed but the one in use: behind every other stopped one
     for (const auto& host : controllers)
-        kept = host != used ? host : kept; // the last listed, behind every other stopped one
-    keepOnly(kept);
+        kept = host != used ? host : kept;
+    Firewall firewall;
+    for (const auto& host : controllers)
+        if (host != kept)
+            silence(firewall, host);
     EXPECT_LT(seconds(inUse, ""), 6.0) << "the controller in use stopped";
     EXPECT_LT(seconds(inUse, "テスト 利用者 有効"), 6.0) << kept << " took its place";
-    ldapdir::ConnectionCache afresh;
     EXPECT_LT(seconds(afresh, "テスト 利用者 有効"), 6.0) << "found afresh behind stopped ones";
+}
+
+// The PDC role moves (here as the controller in use sees it): writes follow it once the role's
+// check is due, or after the PDC emulator has stopped answering.
+TEST_F(PairTest, APdcEmulatorRoleThatMovedIsFollowed) {
+    const auto moveRole = [&](const std::string& to) {
+        const std::string change =
+            "dn: DC=quill,DC=test\nchangetype: modify\nreplace: fSMORoleOwner\n"
+            "fSMORoleOwner: CN=NTDS Settings,CN=" +
+            to + ",CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,DC=quill,DC=test\n";
+        ASSERT_EQ(runCommand("ldbmodify -H '" + dc.state() + "/dc/private/sam.ldb'", nullptr, &change), 0);
+    };
+    for (const std::string how : {"due", "stopped"}) {
+        SCOPED_TRACE(how);
+        ldapdir::Timeouts limits;
+        limits.read = std::chrono::seconds(2);
+        limits.remember = std::chrono::seconds(3);
+        if (how == "due")
+            limits.roleCheck = {};
+        ldapdir::ConnectionCache cache(limits);
+        ldapdir::LdapService own(cache);
+        directory::ADSIControl adsi(own, op);
+        adsi.setTargetDomainServer("dc1.quill.test");
+        ASSERT_TRUE(adsi.ChangeChineseCharacter("flow", "DC2 で " + how));
+        ASSERT_EQ(pdc.first("flow", "description"), "DC2 で " + how);
+        moveRole("DC1");
+        if (how == "stopped") {
+            Firewall firewall;
+            silence(firewall, "dc2.quill.test");
+            adsi.Descriptioner("flow"); // the PDC emulator's answer does not come
+            adsi.Descriptioner("flow");
+            firewall.clear();
+            std::this_thread::sleep_for(limits.remember); // its failure forgotten
+        }
+        const bool written = adsi.ChangeChineseCharacter("flow", "DC1 で " + how);
+        moveRole("DC2");
+        EXPECT_TRUE(written);
+        EXPECT_EQ(dc.first("flow", "description"), "DC1 で " + how) << "written where the role is now";
+    }
 }
 
 TEST_F(AdTest, TwoControllersALockoutAtThePdcEmulatorShowsAndIsUndoneAlsoWhenTheControllerInUseStops) {
