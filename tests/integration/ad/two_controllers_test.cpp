@@ -82,7 +82,7 @@ TEST_F(PairTest, APdcEmulatorRoleThatMovedIsFollowed) {
         const std::string change =
             "dn: DC=quill,DC=test\nchangetype: modify\nreplace: fSMORoleOwner\n"
             "fSMORoleOwner: CN=NTDS Settings,CN=" +
-            to + ",CN=Servers,CN=Default-First-Site-Name,CN=Sites,CN=Configuration,DC=quill,DC=test\n";
+            to + ",CN=Servers,CN=HeadOffice,CN=Sites,CN=Configuration,DC=quill,DC=test\n";
         ASSERT_EQ(runCommand("ldbmodify -H '" + dc.state() + "/dc/private/sam.ldb'", nullptr, &change), 0);
     };
     for (const std::string how : {"due", "stopped"}) {
