@@ -7,6 +7,11 @@
 //                                 through the first, which also asks the PDC emulator, vs one
 //                                 through the PDC emulator itself, which asks no other; wall time
 //                                 and this program's own processor time
+//   ldap_bench branch ROUNDS      with the client in the enterprise's branch office (samba-dc.sh
+//                                 client STATE branch): the lookup through the program, which finds
+//                                 the client's site and reads at its read-only controller, vs a raw
+//                                 search at that controller
+//   ldap_bench first              a window's first lookup, discovery included, in milliseconds
 #include <ldap.h>
 #include <sasl/sasl.h>
 #include <sys/resource.h>
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "app/lock_opener.h"
+#include "directory/ldap/connection_cache.h"
 #include "directory/ldap/ldap_service.h"
 #include "test_support.h"
 
@@ -61,9 +67,9 @@ int quiet(LDAP*, unsigned, void*, void* prompts) {
 }
 
 // The reference: a plain libldap connection, bound and sealed the same way, searching directly.
-LDAP* openRaw() {
+LDAP* openRaw(const char* uri = kHost) {
     LDAP* ld = nullptr;
-    if (ldap_initialize(&ld, kHost) != LDAP_SUCCESS)
+    if (ldap_initialize(&ld, uri) != LDAP_SUCCESS)
         throw std::runtime_error("ldap_initialize failed");
     int version = LDAP_VERSION3;
     char secprops[] = "minssf=56";
@@ -172,6 +178,49 @@ int pair(int rounds) {
     return 0;
 }
 
+// The median of the interleaved blocks, as for two controllers.
+int branch(int rounds) {
+    Window w;
+    if (!w.window.textEdited("account_Combo", "stopped") || w.form.text("DisplayCondition").empty())
+        throw std::runtime_error("the condition lookup failed: is the enterprise up?");
+    const std::string served =
+        ldapdir::ConnectionCache::shared().forTarget("quill.test", ldapdir::KerberosTicket::current())->host();
+    if (served != "rodc.quill.test")
+        throw std::runtime_error("the branch's own controller does not serve its reads: " + served);
+    LDAP* ld = openRaw("ldap://rodc.quill.test");
+    rawLookup(ld, "stopped");
+    const char* names[] = {"jdoe", "trail"};
+    std::vector<double> program, raw, ratios;
+    const int block = 50;
+    for (int done = 0; done < rounds; done += block) {
+        program.push_back(lookups(w, block) * 1000 / block);
+        const auto start = Clock::now();
+        for (int i = 0; i < block; ++i)
+            rawLookup(ld, names[i % 2]);
+        raw.push_back(std::chrono::duration<double>(Clock::now() - start).count() * 1000 / block);
+        ratios.push_back(program.back() / raw.back());
+    }
+    ldap_unbind_ext(ld, nullptr, nullptr);
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    std::cout << "branch_ms " << median(program) << "\n"
+              << "branch_raw_ms " << median(raw) << "\n"
+              << "branch_ratio " << median(ratios) << "\n";
+    return 0;
+}
+
+// Once per process: nothing is known yet, as in a window just opened.
+int first() {
+    Window w;
+    const auto start = Clock::now();
+    if (!w.window.textEdited("account_Combo", "jdoe") || w.form.text("DisplayCondition").empty())
+        throw std::runtime_error("the first lookup failed");
+    std::cout << std::chrono::duration<double>(Clock::now() - start).count() * 1000 << "\n";
+    return 0;
+}
+
 enum class Report { Nothing, Memory, Processor };
 
 // The program's own work, apart from the time it waits for the server.
@@ -200,6 +249,10 @@ int main(int argc, char** argv) {
         const std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "pair")
             return pair(argc > 2 ? std::stoi(argv[2]) : 1000);
+        if (mode == "branch")
+            return branch(argc > 2 ? std::stoi(argv[2]) : 1000);
+        if (mode == "first")
+            return first();
         if (mode == "condition")
             return condition(argc > 2 ? std::stoi(argv[2]) : 1000);
         if (mode == "formload")
@@ -208,7 +261,7 @@ int main(int argc, char** argv) {
             return formload(Report::Memory);
         if (mode == "cpu")
             return formload(Report::Processor);
-        std::cerr << "usage: ldap_bench condition [ROUNDS] | formload | rss | cpu\n";
+        std::cerr << "usage: ldap_bench condition|pair|branch [ROUNDS] | first | formload | rss | cpu\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "ldap_bench: " << e.what() << "\n";

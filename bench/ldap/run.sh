@@ -6,9 +6,16 @@
 #   bench/ldap/run.sh [BUILD-DIR]        (default build/ldap; needs quill_ldap_bench and quillmarsh)
 # ROUNDS (condition lookups, default 2000) and REPEATS (listing runs, default 5) tune the effort;
 # BIG_USERS=0 leaves the large controller out. The two-controller lookup runs against the test
-# users with a second controller on QUILL_DC2_IP (default 127.0.0.4) that holds the PDC role.
+# users with a second controller on QUILL_DC2_IP (default 127.0.0.4) that holds the PDC role; the
+# branch-office lookups against the enterprise, that pair in a head office and a read-only
+# controller (QUILL_RODC_IP, 127.0.0.10) in a branch, with the clients placed in the branch.
 # The first run provisions the controllers: about 4 minutes for 10,000 users, 20 for 50,000.
+# Everything runs in a network namespace of its own, where the clients' site can be chosen.
 set -euo pipefail
+
+if [[ -z ${QUILL_BENCH_OWN_NET:-} ]]; then
+    exec unshare --net -- env QUILL_BENCH_OWN_NET=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+fi
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:-$root/build/ldap}")
@@ -26,6 +33,7 @@ if [[ ${QUILL_BENCH_INSIDE:-} != 1 ]]; then
     [[ -x $bench ]] || { echo "build the target quill_ldap_bench in $build first" >&2; exit 1; }
     "$dc" prepare "$state" base
     "$dc" prepare "$state" pair
+    "$dc" prepare "$state" enterprise
     USERS=10000 "$dc" prepare "$state" big
     ((big_users == 0)) || USERS=$big_users "$dc" prepare "$state_big" big
     trap '"$dc" stop "$state" || true; "$dc" stop "$state_big" || true' EXIT
@@ -139,6 +147,20 @@ echo "== two controllers, $rounds rounds"
 start "$state" pair
 two=$("$bench" pair "$rounds")
 echo "$two"
+
+# The branch office: the program finds the client's site and reads at the read-only controller
+# there, vs a raw search at that controller. Then a window's first lookup, discovery included, in
+# fresh processes: with the site found (the branch) vs from an address in no site.
+echo "== branch office, $rounds rounds"
+start "$state" enterprise
+"$dc" client "$state" branch
+branch=$("$bench" branch "$rounds")
+echo "$branch"
+first_site=$(median_of "$bench" first)
+"$dc" client "$state" nowhere
+first_nowhere=$(median_of "$bench" first)
+echo "first_lookup_ms with the site $first_site, in no site $first_nowhere"
+"$dc" client "$state" head
 start "$state" big 10000
 
 echo "== listing, median of $repeats runs each"
@@ -172,6 +194,8 @@ awk -v core="$(value condition_core_ms "$cond")" -v raw="$(value condition_raw_m
     -v ratio="$(value condition_ratio "$cond")" -v pair_two="$(value pair_two_ms "$two")" \
     -v pair_one="$(value pair_one_ms "$two")" -v pair_ratio="$(value pair_ratio "$two")" \
     -v pair_two_cpu="$(value pair_two_cpu_ms "$two")" -v pair_one_cpu="$(value pair_one_cpu_ms "$two")" -v form="$form" -v unpaged="$unpaged" -v paged="$paged" \
+    -v branch="$(value branch_ms "$branch")" -v branch_raw="$(value branch_raw_ms "$branch")" \
+    -v branch_ratio="$(value branch_ratio "$branch")" -v first_site="$first_site" -v first_nowhere="$first_nowhere" \
     -v list="$list" -v window="$window" -v window_small="$window_small" -v form_huge="$form_huge" -v unpaged_huge="$unpaged_huge" \
     -v cpu="$cpu" -v cpu_huge="$cpu_huge" \
     -v small="$(value rss_kib "$small")" -v large="$(value rss_kib "$large")" -v huge="$(value rss_kib "$huge")" \
@@ -188,6 +212,10 @@ BEGIN {
         pair_one, pair_ratio, verdict(pair_ratio <= 1.3)
     printf "  (medians of interleaved blocks; this program'"'"'s own processor time %.3f ms vs %.3f ms: %.2fx)\n", \
         pair_two_cpu, pair_one_cpu, pair_two_cpu / pair_one_cpu
+    printf "branch-office lookup at its site'"'"'s read-only controller: %.3f ms vs raw search there %.3f ms: %.2fx (target <= 1.25x: %s)\n", \
+        branch, branch_raw, branch_ratio, verdict(branch_ratio <= 1.25)
+    printf "first lookup of a window, site found: %.1f ms vs in no site %.1f ms: %+.1f ms (target <= 50 ms more: %s)\n", \
+        first_site, first_nowhere, first_site - first_nowhere, verdict(first_site - first_nowhere <= 50)
     printf "Form_Load, %d users: %.3f s\n", nlarge, form
     printf "  vs samba-tool user list %.3f s: %.2fx (target <= 1.0x: %s)\n", list, form / list, \
         verdict(form <= list)

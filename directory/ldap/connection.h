@@ -155,6 +155,11 @@ public:
     // Set once this server has cut an unpaged answer short: its long searches are then paged at once.
     bool pagesLongSearches() const noexcept { return m_pagesLongSearches; }
     void setPagesLongSearches() noexcept { m_pagesLongSearches = true; }
+    // A read-only controller (a branch office's RODC), as its answer to the LDAP ping says: it
+    // serves reads, refers every write that changes something elsewhere, and answers success to
+    // one that changes nothing without writing anything, so nothing is written there at all.
+    bool readOnly() const noexcept { return m_readOnly; }
+    void setReadOnly(bool readOnly) noexcept { m_readOnly = readOnly; }
     // The size limit of unpaged searches (0: none), sent to the server and held to here as well,
     // since Samba ignores it. Lets a test have an answer cut short as Windows does past MaxPageSize.
     void setUnpagedSizeLimit(int entries) noexcept { m_unpagedSizeLimit = entries; }
@@ -197,6 +202,7 @@ private:
     DomainInfo m_domain;
     bool m_pagesLongSearches = false;
     int m_unpagedSizeLimit = 0;
+    bool m_readOnly = false;
 };
 
 } // namespace ldapdir

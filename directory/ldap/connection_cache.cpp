@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <utility>
 
 #include "ad_values.h"
 #include "controller_race.h"
@@ -62,6 +63,8 @@ void ConnectionCache::clear() {
     m_controllers.clear();
     m_pdcHosts.clear();
     m_roleOwners.clear();
+    m_sites.clear();
+    m_clearedLocks.clear();
 }
 
 AttemptCounts ConnectionCache::counts() const {
@@ -77,8 +80,13 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
     const std::string key = ticket.principal() + '\n' + name;
     if (const auto found = m_byTarget.find(key); found != m_byTarget.end()) {
         if (found->second->failedRecently())
-            if (auto other = replacement(*found->second, ticket))
+            if (auto other = replacement(*found->second, ticket)) {
                 found->second = std::move(other);
+                m_sites.learn(*found->second);
+            }
+        // Back in the client's site once one of its controllers answers again.
+        if (auto closer = closest(found->second, ticket, name); closer != found->second)
+            release(std::exchange(found->second, std::move(closer)), ticket);
         return found->second;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -93,7 +101,11 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
         ++m_counts->discoveries;
         auto connection = resolve(name, ticket);
         controllers(*connection); // while the name server answers
+        const auto first = connection;
+        connection = closest(std::move(connection), ticket, name);
         m_byTarget[key] = connection;
+        if (connection != first)
+            release(first, ticket);
         return connection;
     } catch (const directory::Error& error) {
         // Only "cannot be reached": a refusal is fast to learn again, and may be mended at once.
@@ -157,7 +169,9 @@ const std::vector<std::string>& ConnectionCache::controllers(const Connection& i
 
 std::shared_ptr<Connection> ConnectionCache::replacement(const Connection& inUse, const KerberosTicket& ticket) {
     std::vector<std::string> others;
-    for (const auto& host : controllers(inUse))
+    // The client's site's own first: its controllers are the near ones.
+    for (const auto& host :
+         SiteLocator::siteFirst(m_sites.siteControllers(lower(inUse.domain().dnsDomain)), controllers(inUse)))
         if (lower(host) != lower(inUse.host()) && !failedRecently(ticket.principal() + '\n' + lower(host)))
             others.push_back(host);
     return others.empty() ? nullptr : connectAny(std::move(others), ticket);
@@ -236,7 +250,8 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
                       std::clamp(left, std::min(m_timeouts.retry, m_timeouts.connect), m_timeouts.connect));
 }
 
-std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket) {
+std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket,
+                                                        std::optional<milliseconds> raceLimit) {
     // Asked all but at once rather than one after the other, so that no number of stopped
     // controllers makes the wait longer than one connect limit.
     const auto deadline = Clock::now() + m_timeouts.connect;
@@ -249,7 +264,8 @@ std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string>
             for (const auto& host : hosts)
                 addresses.push_back(book.lookUp(host, deadline - Clock::now() >= AddressBook::kRoomToAskAgain));
         }
-        const RaceOutcome race = firstToAnswer(addresses, until(deadline), kNextControllerAfter);
+        const RaceOutcome race = firstToAnswer(
+            addresses, std::min(until(deadline), raceLimit.value_or(m_timeouts.connect)), kNextControllerAfter);
         for (std::size_t i = 0; i < hosts.size(); ++i)
             if (race.unreachable[i])
                 book.markFailed(hosts[i]);

@@ -12,6 +12,8 @@
 #include "connection.h"
 #include "directory/error.h"
 #include "kerberos_ticket.h"
+#include "read_only_controller.h"
+#include "site_locator.h"
 
 namespace ldapdir {
 
@@ -40,6 +42,17 @@ public:
     std::shared_ptr<Connection> pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
                                             std::chrono::steady_clock::time_point lookupEnds);
 
+    // A writable controller of inUse's domain, other than inUse, that answers; the client's site's
+    // first. Where a write goes that the read-only controller in use cannot take while the PDC
+    // emulator does not answer. Throws directory::Error when none answers.
+    std::shared_ptr<Connection> writableController(const Connection& inUse, const KerberosTicket& ticket);
+    // Every writable controller of inUse's domain that answers, within one connect limit in all.
+    std::vector<std::shared_ptr<Connection>> writableControllers(const Connection& inUse, const KerberosTicket& ticket);
+    // Asks the controller behind connection whether it is read-only, unless it told already.
+    void learn(Connection& connection, bool again = false);
+    // The lockouts cleared while a read-only controller showed them, for the cache's life.
+    ClearedLocks& clearedLocks() noexcept { return m_clearedLocks; }
+
     // Closes every connection and forgets every failure.
     void clear();
 
@@ -52,8 +65,19 @@ private:
     std::shared_ptr<Connection> connect(const std::string& host, const KerberosTicket& ticket,
                                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
     // The first of hosts to answer, however many are down, within one connect limit in all; the
-    // others that did not answer are remembered as failing. Throws when none answered.
-    std::shared_ptr<Connection> connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket);
+    // others that did not answer are remembered as failing. Throws when none answered. raceLimit,
+    // when given, is all the time the hosts get to answer before the bind.
+    std::shared_ptr<Connection> connectAny(std::vector<std::string> hosts, const KerberosTicket& ticket,
+                                           std::optional<std::chrono::milliseconds> raceLimit = std::nullopt);
+    // inUse, unless target names its domain (not one controller) and inUse is outside the client's
+    // site: then a controller of that site when one answers within the short limit.
+    std::shared_ptr<Connection> closest(std::shared_ptr<Connection> inUse, const KerberosTicket& ticket,
+                                        const std::string& target);
+    // The domain's controllers that may take writes, the client's site's first, inUse left out.
+    std::vector<std::string> writableHosts(const Connection& inUse);
+    // Closes the connection a site's controller replaced, unless a target or the PDC emulator's role
+    // still uses it.
+    void release(const std::shared_ptr<Connection>& replaced, const KerberosTicket& ticket);
     std::shared_ptr<Connection> byNetbiosName(const std::string& name, const KerberosTicket& ticket);
     // The domain's controllers, found once per domain and kept for the cache's life.
     const std::vector<std::string>& controllers(const Connection& inUse);
@@ -88,6 +112,8 @@ private:
         bool readWhileFailing = false; // read since the PDC emulator last stopped answering
     };
     std::map<std::string, RoleOwner> m_roleOwners; // by DNS domain
+    SiteLocator m_sites;
+    ClearedLocks m_clearedLocks;
 };
 
 } // namespace ldapdir

@@ -75,6 +75,11 @@ std::vector<std::string> DcLocator::domainControllers(const std::string& dnsDoma
     return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.dc._msdcs." + dnsDomain);
 }
 
+std::vector<std::string> DcLocator::siteControllers(const std::string& site, const std::string& dnsDomain) {
+    return site.empty() || dnsDomain.empty() ? std::vector<std::string>{}
+                                             : services("_ldap._tcp." + site + "._sites.dc._msdcs." + dnsDomain);
+}
+
 std::vector<std::string> DcLocator::pdcEmulators(const std::string& dnsDomain) {
     return dnsDomain.empty() ? std::vector<std::string>{} : services("_ldap._tcp.pdc._msdcs." + dnsDomain);
 }

@@ -16,6 +16,9 @@ public:
     // priority first and, within one priority, highest weight first. Each is a host name, with
     // ":port" when the port is not 389. Empty when the name has no such records.
     static std::vector<std::string> domainControllers(const std::string& dnsDomain);
+    // The controllers of one site of the domain, from its _ldap._tcp.SITE._sites.dc._msdcs SRV
+    // records, in the same order and form; a read-only controller registers only these.
+    static std::vector<std::string> siteControllers(const std::string& site, const std::string& dnsDomain);
     // The PDC emulator from the _ldap._tcp.pdc._msdcs SRV record, in the same form; a first guess
     // only, since Samba leaves the record where the role first was.
     static std::vector<std::string> pdcEmulators(const std::string& dnsDomain);

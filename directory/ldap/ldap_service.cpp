@@ -13,6 +13,7 @@
 #include "ldap_container.h"
 #include "ldap_group.h"
 #include "ldap_user.h"
+#include "read_only_controller.h"
 
 namespace ldapdir {
 
@@ -74,18 +75,20 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
             // Only an account with a lockout time can be locked out: the others cost the PDC
             // emulator no computed attribute and send back no entry.
             atPdc.emplace(pdc->send(base, LDAP_SCOPE_SUBTREE, "(&" + filter + "(lockoutTime>=1))",
-                                    {"msDS-User-Account-Control-Computed"}));
+                                    {"msDS-User-Account-Control-Computed", "lockoutTime"}));
         } catch (const directory::Error&) {
         }
     }
     auto entry = connection->findOne(base, LDAP_SCOPE_SUBTREE, filter, attributes);
     bool lockedAtPdc = false;
+    std::optional<std::int64_t> pdcLockoutTime; // answered: what a read-only controller's lock is weighed against
     if (atPdc) {
         try {
             const auto there = atPdc->first(lookupEnds);
             const auto text = there ? there->first("msDS-User-Account-Control-Computed") : std::nullopt;
             const auto bits = text ? parseAccountControl(*text) : std::nullopt;
             lockedAtPdc = bits && (*bits & kLockout) != 0;
+            pdcLockoutTime = there ? lockoutTimeOf(*there) : 0;
         } catch (const directory::Error&) {
             // the controller in use answers alone
         }
@@ -95,11 +98,14 @@ std::unique_ptr<directory::Object> LdapService::bind(std::string_view path) {
         auto user = std::make_unique<LdapUser>(connection, std::move(*entry), true, std::move(resolver));
         user->setPdcEmulator(pdc);
         user->setLockedAtPdc(lockedAtPdc);
+        user->setPdcLockoutTime(pdcLockoutTime);
+        user->setControllers(m_cache, ticket);
         return user;
     }
     if (found == AccountKind::Group && wanted != Wanted::User) {
         auto group = std::make_unique<LdapGroup>(connection, std::move(*entry), std::move(resolver));
         group->setPdcEmulator(pdc);
+        group->setControllers(m_cache, ticket);
         return group;
     }
     if (wanted == Wanted::Group)

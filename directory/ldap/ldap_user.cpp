@@ -6,10 +6,12 @@
 #include <charconv>
 
 #include "ad_values.h"
+#include "connection_cache.h"
 #include "directory/date_text.h"
 #include "directory/secret.h"
 #include "ldap_failure.h"
 #include "long_search.h"
+#include "read_only_controller.h"
 
 namespace ldapdir {
 
@@ -22,8 +24,9 @@ bool is(std::string_view property, std::string_view name) {
 } // namespace
 
 const std::vector<std::string>& LdapUser::attributes() {
-    static const std::vector<std::string> kAttributes{"sAMAccountName", "description", "userAccountControl",
-                                                      "msDS-User-Account-Control-Computed", "pwdLastSet"};
+    static const std::vector<std::string> kAttributes{"sAMAccountName",     "description",
+                                                      "userAccountControl", "msDS-User-Account-Control-Computed",
+                                                      "pwdLastSet",         "lockoutTime"};
     return kAttributes;
 }
 
@@ -160,8 +163,17 @@ void LdapUser::setInfo() {
         return;
 
     write(at, changes, oldFlags, pwdLastSetBefore);
+    // A read-only controller that showed the lock cannot be cleared: every writable one that still
+    // holds it is, so that it hears of nothing but the unlock.
+    if (m_unlock && connection().readOnly() && controllers() && ticket() &&
+        (flags("msDS-User-Account-Control-Computed") & kLockout) != 0) {
+        const std::int64_t shown = lockoutTimeOf(complete());
+        clearLockoutAt(controllers()->writableControllers(connection(), *ticket()), at, distinguishedName());
+        controllers()->clearedLocks().add(distinguishedName(), shown);
+    }
     // A controller that showed the lock keeps it until it hears of the unlock; clear it there too.
-    if (m_unlock && &at != &connection() && (flags("msDS-User-Account-Control-Computed") & kLockout) != 0) {
+    if (m_unlock && &at != &connection() && !connection().readOnly() &&
+        (flags("msDS-User-Account-Control-Computed") & kLockout) != 0) {
         std::vector<Modification> unlock;
         unlock.emplace_back(LDAP_MOD_REPLACE, "lockoutTime", std::vector<std::string>{"0"});
         connection().modify(distinguishedName(), unlock, [&](bool) {
@@ -243,7 +255,15 @@ void LdapUser::setAccountDisabled(bool disabled) {
 bool LdapUser::isAccountLocked() {
     // The computed bit honours the lockout duration; lockoutTime stays set after a lockout expired.
     // The PDC emulator may know of a lockout the controller in use has not heard of yet.
-    return m_lockedAtPdc || (flags("msDS-User-Account-Control-Computed") & kLockout) != 0;
+    return m_lockedAtPdc || ((flags("msDS-User-Account-Control-Computed") & kLockout) != 0 && !staleLockHere());
+}
+
+bool LdapUser::staleLockHere() {
+    if (!connection().readOnly())
+        return false;
+    const std::int64_t shown = lockoutTimeOf(complete());
+    return staleLock(shown, m_pdcLockoutTime,
+                     controllers() && controllers()->clearedLocks().contains(distinguishedName(), shown));
 }
 
 bool LdapUser::passwordNeverExpires() {

@@ -41,18 +41,23 @@ public:
 
     // The PDC emulator showed the account locked out when it was bound.
     void setLockedAtPdc(bool locked) noexcept { m_lockedAtPdc = locked; }
+    // The PDC emulator's lockoutTime when it was bound (0: none); nothing when it did not answer.
+    void setPdcLockoutTime(std::optional<std::int64_t> lockoutTime) noexcept { m_pdcLockoutTime = lockoutTime; }
 
 private:
     const Entry& complete();
     std::uint32_t flags(std::string_view attribute);
     std::uint32_t flags(const Entry& entry, std::string_view attribute) const;
     void clearPending() noexcept;
+    // The read-only controller in use shows a lock whose end it has not heard of yet.
+    bool staleLockHere();
     // Sends the pending changes to at as one request; its read-back is made there too.
     void write(Connection& at, const std::vector<Modification>& changes, std::uint32_t oldFlags,
                const std::optional<std::string>& pwdLastSetBefore);
 
     bool m_complete;
     bool m_lockedAtPdc = false;
+    std::optional<std::int64_t> m_pdcLockoutTime;
     LdapGroup::MemberResolver m_resolveMember;
     std::optional<std::string> m_description;
     std::optional<bool> m_disabled;

@@ -15,9 +15,10 @@
 #   samba-dc.sh start STATE [big|pair|enterprise|keep] restore the pristine copy (keep: reuse the
 #                                     data) and start (pair, enterprise: every controller)
 #   samba-dc.sh stop STATE            SIGTERM, then SIGKILL after 10 s (every controller)
-#   samba-dc.sh client STATE head|branch  where this network namespace's clients are: their
-#                                     connections come from 127.0.0.2 (head office) or 127.0.0.9
-#                                     (branch), the address the netlogon ping and the subnets see
+#   samba-dc.sh client STATE head|branch|nowhere  where this network namespace's clients are:
+#                                     their connections come from 127.0.0.2 (head office), 127.0.0.9
+#                                     (branch) or 127.0.0.20 (no subnet), the address the netlogon
+#                                     ping and the subnets see
 #   samba-dc.sh replicate STATE       the read-only controller pulls the domain from dc1 now
 #   samba-dc.sh kill STATE            SIGKILL at once, as a crash would
 #   samba-dc.sh kinit STATE USER CCACHE   a ticket for USER, password from STATE/passwords on stdin
@@ -429,7 +430,8 @@ client)
     case ${3:-} in
     head) source=$HEADCLIENT ;;
     branch) source=$BRANCHCLIENT ;;
-    *) die "usage: $0 client STATE head|branch" ;;
+    nowhere) source=127.0.0.20 ;;
+    *) die "usage: $0 client STATE head|branch|nowhere" ;;
     esac
     ip route replace local 127.0.0.0/8 dev lo table local src "$source"
     ;;
