@@ -3,13 +3,13 @@
 #include <ldap.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <utility>
 
 #include "ad_values.h"
 #include "controller_race.h"
 #include "dc_locator.h"
+#include "directory/ascii.h"
 #include "directory/error.h"
 #include "ldap_failure.h"
 
@@ -32,19 +32,13 @@ milliseconds until(Clock::time_point deadline) {
     return std::max(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), milliseconds(1));
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
 // The name as DNS knows it: no surrounding spaces, no final dot.
 std::string dnsName(std::string_view target) {
     while (!target.empty() && target.front() == ' ')
         target.remove_prefix(1);
     while (!target.empty() && (target.back() == ' ' || target.back() == '.'))
         target.remove_suffix(1);
-    return lower(target);
+    return directory::asciiLower(target);
 }
 
 } // namespace
@@ -117,7 +111,7 @@ std::shared_ptr<Connection> ConnectionCache::forTarget(std::string_view target, 
 
 std::shared_ptr<Connection> ConnectionCache::connect(const std::string& host, const KerberosTicket& ticket,
                                                      std::optional<milliseconds> limit) {
-    const std::string key = ticket.principal() + '\n' + lower(host);
+    const std::string key = ticket.principal() + '\n' + directory::asciiLower(host);
     if (const auto found = m_byHost.find(key); found != m_byHost.end())
         return found->second;
     auto connection = std::make_shared<Connection>(host, m_timeouts, m_counts, limit);
@@ -135,7 +129,7 @@ bool ConnectionCache::failedRecently(const std::string& key) const {
 
 std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host, const KerberosTicket& ticket,
                                                         milliseconds limit) {
-    const std::string key = ticket.principal() + '\n' + lower(host);
+    const std::string key = ticket.principal() + '\n' + directory::asciiLower(host);
     if (failedRecently(key))
         return nullptr;
     try {
@@ -149,7 +143,7 @@ std::shared_ptr<Connection> ConnectionCache::tryConnect(const std::string& host,
 }
 
 const std::vector<std::string>& ConnectionCache::controllers(const Connection& inUse) {
-    const std::string domain = lower(inUse.domain().dnsDomain);
+    const std::string domain = directory::asciiLower(inUse.domain().dnsDomain);
     auto found = m_controllers.find(domain);
     if (found == m_controllers.end()) {
         // Asked once: while the window lives, a name server that stopped later costs nothing here.
@@ -170,15 +164,16 @@ const std::vector<std::string>& ConnectionCache::controllers(const Connection& i
 std::shared_ptr<Connection> ConnectionCache::replacement(const Connection& inUse, const KerberosTicket& ticket) {
     std::vector<std::string> others;
     // The client's site's own first: its controllers are the near ones.
-    for (const auto& host :
-         SiteLocator::siteFirst(m_sites.siteControllers(lower(inUse.domain().dnsDomain)), controllers(inUse)))
-        if (lower(host) != lower(inUse.host()) && !failedRecently(ticket.principal() + '\n' + lower(host)))
+    for (const auto& host : SiteLocator::siteFirst(
+             m_sites.siteControllers(directory::asciiLower(inUse.domain().dnsDomain)), controllers(inUse)))
+        if (directory::asciiLower(host) != directory::asciiLower(inUse.host()) &&
+            !failedRecently(ticket.principal() + '\n' + directory::asciiLower(host)))
             others.push_back(host);
     return others.empty() ? nullptr : connectAny(std::move(others), ticket);
 }
 
 const std::string& ConnectionCache::roleOwner(Connection& inUse, const KerberosTicket& ticket) {
-    const std::string domain = lower(inUse.domain().dnsDomain);
+    const std::string domain = directory::asciiLower(inUse.domain().dnsDomain);
     const auto now = Clock::now();
     // The first time, as the controller in use read it when it was bound.
     auto [known, first] = m_roleOwners.try_emplace(domain, RoleOwner{inUse.domain().roleOwner, now});
@@ -187,7 +182,8 @@ const std::string& ConnectionCache::roleOwner(Connection& inUse, const KerberosT
         return role.owner;
     const auto host = m_pdcHosts.find(domain + '\n' + role.owner);
     // Another controller than the one in use, which the lookup asks anyway.
-    const bool failing = host != m_pdcHosts.end() && !host->second.empty() && host->second != lower(inUse.host()) &&
+    const bool failing = host != m_pdcHosts.end() && !host->second.empty() &&
+                         host->second != directory::asciiLower(inUse.host()) &&
                          failedRecently(ticket.principal() + '\n' + host->second);
     if (!failing)
         role.readWhileFailing = false;
@@ -209,7 +205,7 @@ const std::string& ConnectionCache::roleOwner(Connection& inUse, const KerberosT
 std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, const KerberosTicket& ticket,
                                                          Clock::time_point lookupEnds) {
     const std::lock_guard lock(m_mutex);
-    const std::string domain = lower(inUse.domain().dnsDomain);
+    const std::string domain = directory::asciiLower(inUse.domain().dnsDomain);
     const std::string& owner = roleOwner(inUse, ticket);
     const std::string key = domain + '\n' + owner;
     auto found = m_pdcHosts.find(key);
@@ -223,7 +219,7 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
                 const auto server =
                     inUse.findOne(owner.substr(comma + 1), LDAP_SCOPE_BASE, "(objectClass=*)", {"dNSHostName"});
                 if (server)
-                    host = lower(server->first("dNSHostName").value_or(""));
+                    host = directory::asciiLower(server->first("dNSHostName").value_or(""));
             } catch (const directory::Error&) {
                 unsure = true;
             }
@@ -232,7 +228,7 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
             try {
                 const auto hosts = DcLocator::pdcEmulators(domain);
                 if (!hosts.empty())
-                    host = lower(hosts.front());
+                    host = directory::asciiLower(hosts.front());
             } catch (const directory::Error&) {
                 unsure = true; // no name server: the controller in use answers alone
             }
@@ -243,7 +239,7 @@ std::shared_ptr<Connection> ConnectionCache::pdcEmulator(Connection& inUse, cons
             Connection::rememberAddresses(host);
         found = m_pdcHosts.emplace(key, host).first;
     }
-    if (found->second.empty() || found->second == lower(inUse.host()))
+    if (found->second.empty() || found->second == directory::asciiLower(inUse.host()))
         return nullptr;
     const auto left = std::chrono::duration_cast<milliseconds>(lookupEnds - Clock::now());
     return tryConnect(found->second, ticket,
@@ -273,7 +269,7 @@ std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string>
             std::string names;
             for (const auto& host : hosts) {
                 names += (names.empty() ? "" : ", ") + host;
-                m_failedHosts[ticket.principal() + '\n' + lower(host)] = Clock::now();
+                m_failedHosts[ticket.principal() + '\n' + directory::asciiLower(host)] = Clock::now();
             }
             throw LdapFailure(race.timedOut ? LDAP_TIMEOUT : LDAP_SERVER_DOWN, names, "");
         }
@@ -283,7 +279,7 @@ std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string>
         } catch (const directory::Error& error) {
             if (!unreachable(error))
                 throw; // refused authentication is no reason to try another controller
-            m_failedHosts[ticket.principal() + '\n' + lower(host)] = Clock::now();
+            m_failedHosts[ticket.principal() + '\n' + directory::asciiLower(host)] = Clock::now();
             last = error;
         }
         hosts.erase(hosts.begin() + static_cast<std::ptrdiff_t>(*race.winner));
@@ -297,10 +293,10 @@ std::shared_ptr<Connection> ConnectionCache::connectAny(std::vector<std::string>
 
 std::shared_ptr<Connection> ConnectionCache::byNetbiosName(const std::string& name, const KerberosTicket& ticket) {
     // Domains worth asking: the ticket's own realm, then the resolver's search list.
-    std::vector<std::string> candidates{lower(ticket.realm())};
+    std::vector<std::string> candidates{directory::asciiLower(ticket.realm())};
     for (const auto& domain : DcLocator::searchList())
-        if (std::find(candidates.begin(), candidates.end(), lower(domain)) == candidates.end())
-            candidates.push_back(lower(domain));
+        if (std::find(candidates.begin(), candidates.end(), directory::asciiLower(domain)) == candidates.end())
+            candidates.push_back(directory::asciiLower(domain));
 
     std::optional<directory::Error> last;
     for (const auto& candidate : candidates) {
@@ -309,14 +305,14 @@ std::shared_ptr<Connection> ConnectionCache::byNetbiosName(const std::string& na
             continue;
         try {
             auto connection = connectAny(hosts, ticket);
-            if (lower(connection->domain().netbiosName) == name)
+            if (directory::asciiLower(connection->domain().netbiosName) == name)
                 return connection;
             // Another domain of the same forest may carry the name.
             const auto crossRef = connection->findOne(
                 "CN=Partitions," + connection->domain().configurationNamingContext, LDAP_SCOPE_ONELEVEL,
                 "(&(objectClass=crossRef)(nETBIOSName=" + escapeFilterValue(name) + "))", {"dnsRoot"});
             if (crossRef && crossRef->first("dnsRoot")) {
-                const auto others = DcLocator::domainControllers(lower(*crossRef->first("dnsRoot")));
+                const auto others = DcLocator::domainControllers(directory::asciiLower(*crossRef->first("dnsRoot")));
                 if (!others.empty())
                     return connectAny(others, ticket);
             }
@@ -348,7 +344,7 @@ std::shared_ptr<Connection> ConnectionCache::resolve(const std::string& name, co
     }
     // The Kerberos service name needs the full host name, so complete it from the search list.
     for (const auto& domain : DcLocator::searchList()) {
-        const std::string host = name + "." + lower(domain);
+        const std::string host = name + "." + directory::asciiLower(domain);
         if (DcLocator::resolves(host))
             return connect(host, ticket);
     }

@@ -1,9 +1,9 @@
 // The connection cache and the forest's sites: the client's own site's controllers first, and
 // writes kept away from read-only controllers.
 #include <algorithm>
-#include <cctype>
 
 #include "connection_cache.h"
+#include "directory/ascii.h"
 #include "directory/error.h"
 
 namespace ldapdir {
@@ -12,12 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
 
 } // namespace
 
@@ -33,12 +27,13 @@ std::shared_ptr<Connection> ConnectionCache::closest(std::shared_ptr<Connection>
     // Looked up now, while the name server answers: a failover later needs them.
     const auto& site = m_sites.siteControllers(domain.dnsDomain);
     // A controller named by its host name is the one asked for.
-    if ((target != lower(domain.dnsDomain) && target != lower(domain.netbiosName)) ||
+    if ((target != directory::asciiLower(domain.dnsDomain) && target != directory::asciiLower(domain.netbiosName)) ||
         !m_sites.outsideClientSite(*inUse))
         return inUse;
     std::vector<std::string> hosts;
     for (const auto& host : site)
-        if (lower(host) != lower(inUse->host()) && !failedRecently(ticket.principal() + '\n' + lower(host)))
+        if (directory::asciiLower(host) != directory::asciiLower(inUse->host()) &&
+            !failedRecently(ticket.principal() + '\n' + directory::asciiLower(host)))
             hosts.push_back(host);
     if (hosts.empty())
         return inUse;
@@ -50,13 +45,13 @@ std::shared_ptr<Connection> ConnectionCache::closest(std::shared_ptr<Connection>
     } catch (const directory::Error&) {
         // Not asked again until the failure is forgotten, whatever it was.
         for (const auto& host : hosts)
-            m_failedHosts[ticket.principal() + '\n' + lower(host)] = Clock::now();
+            m_failedHosts[ticket.principal() + '\n' + directory::asciiLower(host)] = Clock::now();
         return inUse;
     }
 }
 
 void ConnectionCache::release(const std::shared_ptr<Connection>& replaced, const KerberosTicket& ticket) {
-    const std::string host = lower(replaced->host());
+    const std::string host = directory::asciiLower(replaced->host());
     const bool kept =
         std::any_of(m_byTarget.begin(), m_byTarget.end(), [&](const auto& t) { return t.second == replaced; }) ||
         std::any_of(m_pdcHosts.begin(), m_pdcHosts.end(), [&](const auto& p) { return p.second == host; });
@@ -68,7 +63,7 @@ std::vector<std::string> ConnectionCache::writableHosts(const Connection& inUse)
     std::vector<std::string> hosts;
     for (const auto& host :
          SiteLocator::siteFirst(m_sites.siteControllers(inUse.domain().dnsDomain), controllers(inUse)))
-        if (lower(host) != lower(inUse.host()) && !m_sites.readOnly(host))
+        if (directory::asciiLower(host) != directory::asciiLower(inUse.host()) && !m_sites.readOnly(host))
             hosts.push_back(host);
     return hosts;
 }
@@ -78,7 +73,7 @@ std::shared_ptr<Connection> ConnectionCache::writableController(const Connection
     for (;;) {
         std::vector<std::string> hosts;
         for (const auto& host : writableHosts(inUse))
-            if (!failedRecently(ticket.principal() + '\n' + lower(host)))
+            if (!failedRecently(ticket.principal() + '\n' + directory::asciiLower(host)))
                 hosts.push_back(host);
         if (hosts.empty())
             throw directory::Error(directory::codes::kServerUnavailable,

@@ -3,24 +3,15 @@
 #include <ldap.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 #include "connection.h"
+#include "directory/ascii.h"
 #include "directory/error.h"
 #include "entry.h"
 #include "ldap_failure.h"
 
 namespace ldapdir {
-
-namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-} // namespace
 
 std::int64_t lockoutTimeOf(const Entry& entry) {
     const auto text = entry.first("lockoutTime");
@@ -38,12 +29,12 @@ bool staleLock(std::int64_t lockoutTime, std::optional<std::int64_t> pdcLockoutT
 
 void ClearedLocks::add(const std::string& dn, std::int64_t lockoutTime) {
     const std::lock_guard lock(m_mutex);
-    m_locks.emplace(lower(dn), lockoutTime);
+    m_locks.emplace(directory::asciiLower(dn), lockoutTime);
 }
 
 bool ClearedLocks::contains(const std::string& dn, std::int64_t lockoutTime) const {
     const std::lock_guard lock(m_mutex);
-    return m_locks.count({lower(dn), lockoutTime}) != 0;
+    return m_locks.count({directory::asciiLower(dn), lockoutTime}) != 0;
 }
 
 void ClearedLocks::clear() {

@@ -5,21 +5,13 @@
 
 #include "connection.h"
 #include "dc_locator.h"
+#include "directory/ascii.h"
 #include "directory/error.h"
 
 namespace ldapdir {
 
-namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-} // namespace
-
 void SiteLocator::learn(Connection& connection, bool again) {
-    const std::string host = lower(connection.host());
+    const std::string host = directory::asciiLower(connection.host());
     auto known = m_answers.find(host);
     if (known == m_answers.end() || (!known->second && again)) {
         // A controller that failed moments ago is not kept waiting for: it is asked another time.
@@ -36,27 +28,27 @@ void SiteLocator::learn(Connection& connection, bool again) {
     if (!known->second)
         return;
     connection.setReadOnly(!known->second->writable());
-    Site& site = m_sites[lower(connection.domain().dnsDomain)];
+    Site& site = m_sites[directory::asciiLower(connection.domain().dnsDomain)];
     if (site.name.empty())
         site.name = known->second->clientSite;
 }
 
 bool SiteLocator::outsideClientSite(const Connection& connection) const {
-    const auto answer = m_answers.find(lower(connection.host()));
-    const auto site = m_sites.find(lower(connection.domain().dnsDomain));
+    const auto answer = m_answers.find(directory::asciiLower(connection.host()));
+    const auto site = m_sites.find(directory::asciiLower(connection.domain().dnsDomain));
     return answer != m_answers.end() && answer->second && site != m_sites.end() && !site->second.name.empty() &&
-           lower(answer->second->serverSite) != lower(site->second.name);
+           directory::asciiLower(answer->second->serverSite) != directory::asciiLower(site->second.name);
 }
 
 const std::vector<std::string>& SiteLocator::siteControllers(const std::string& dnsDomain) {
     static const std::vector<std::string> kNone;
-    const auto found = m_sites.find(lower(dnsDomain));
+    const auto found = m_sites.find(directory::asciiLower(dnsDomain));
     if (found == m_sites.end() || found->second.name.empty() || !dnsLabel(found->second.name))
         return kNone;
     Site& site = found->second;
     if (!site.controllers) {
         try {
-            site.controllers = DcLocator::siteControllers(site.name, lower(dnsDomain));
+            site.controllers = DcLocator::siteControllers(site.name, directory::asciiLower(dnsDomain));
         } catch (const directory::Error&) {
             site.controllers.emplace(); // a silent name server is not asked again: the domain's list serves
         }
@@ -67,7 +59,7 @@ const std::vector<std::string>& SiteLocator::siteControllers(const std::string& 
 }
 
 bool SiteLocator::readOnly(const std::string& host) const {
-    const auto found = m_answers.find(lower(host));
+    const auto found = m_answers.find(directory::asciiLower(host));
     return found != m_answers.end() && found->second && !found->second->writable();
 }
 
@@ -81,7 +73,9 @@ std::vector<std::string> SiteLocator::siteFirst(const std::vector<std::string>& 
     std::vector<std::string> hosts;
     for (const auto* list : {&site, &domain})
         for (const auto& host : *list)
-            if (std::none_of(hosts.begin(), hosts.end(), [&](const std::string& h) { return lower(h) == lower(host); }))
+            if (std::none_of(hosts.begin(), hosts.end(), [&](const std::string& h) {
+                    return directory::asciiLower(h) == directory::asciiLower(host);
+                }))
                 hosts.push_back(host);
     return hosts;
 }

@@ -60,7 +60,7 @@ UserState SamrPipe::queryUser(std::uint32_t rid) {
 }
 
 std::optional<std::pair<std::uint32_t, UserState>> SamrPipe::queryUserByName(const std::string& name) {
-    const std::string key = lower(name);
+    const std::string key = directory::asciiLower(name);
     if (const auto known = m->userByName.find(key); known != m->userByName.end()) {
         const auto [rid, handle] = known->second;
         UserState state;

@@ -1,8 +1,8 @@
 #include "samr_pipe_cache.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "directory/ascii.h"
 #include "directory/error.h"
 
 namespace samrdir {
@@ -29,11 +29,6 @@ bool isHostName(std::string_view name) {
     });
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 } // namespace
 
 SamrPipeCache& SamrPipeCache::shared() {
@@ -55,7 +50,7 @@ std::shared_ptr<SamrPipe> SamrPipeCache::forHost(std::string_view host, const st
         throw directory::Error(directory::codes::kBadPathName, "コンピューターが指定されていません。");
     if (!isHostName(name))
         throw directory::Error(directory::codes::kServerUnavailable, "コンピューター " + name + " が見つかりません。");
-    const std::string key = principal + '\n' + lower(name);
+    const std::string key = principal + '\n' + directory::asciiLower(name);
     const std::lock_guard lock(m_mutex);
     const auto now = std::chrono::steady_clock::now();
     if (const auto found = m_pipes.find(key); found != m_pipes.end()) {

@@ -3,16 +3,10 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "samr_failure.h"
 
 namespace samrdir {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 std::string text(const lsa_String& s) {
     return s.string ? std::string(s.string) : std::string();

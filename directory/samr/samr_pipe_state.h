@@ -3,6 +3,7 @@
 // What the SAMR pipe's source files share: the connection's state, its open handles and the one
 // way every generated call is made.
 
+#include "directory/ascii.h"
 #include "samba_rpc.h"
 
 #include <chrono>
@@ -39,7 +40,6 @@ inline constexpr std::uint32_t kAliasWrite = SAMR_ALIAS_ACCESS_ADD_MEMBER | SAMR
 inline constexpr std::uint32_t kSidNameUser = 1;
 inline constexpr std::uint32_t kSidNameAlias = 4;
 
-std::string lower(std::string text);
 std::string text(const lsa_String& s);
 bool sameName(const std::string& a, const char* b);
 
