@@ -34,15 +34,9 @@ sed -i '/^GID_MIN[[:space:]]/d' "$work/etc/login.defs"
 echo 'GID_MIN 100' >> "$work/etc/login.defs"
 # sudo's files as Debian installs them, whatever the host has; the helper tests write their
 # rules over the "# rules" lines. quill.disabled is a name sudo's includedir skips.
-cat > "$work/etc/sudoers" <<'SUDOERS'
-Defaults	env_reset
-root	ALL=(ALL:ALL) ALL
-%sudo	ALL=(ALL:ALL) ALL
-# rules
-@includedir /etc/sudoers.d
-SUDOERS
-rm -rf "$work/etc/sudoers.d"
-mkdir -m 0755 "$work/etc/sudoers.d"
+printf '%s\n' 'Defaults	env_reset' 'root	ALL=(ALL:ALL) ALL' '%sudo	ALL=(ALL:ALL) ALL' '# rules' \
+    '@includedir /etc/sudoers.d' > "$work/etc/sudoers"
+rm -rf "$work/etc/sudoers.d" && mkdir -m 0755 "$work/etc/sudoers.d"
 for file in quill-test quill.disabled; do echo '# rules' > "$work/etc/sudoers.d/$file"; done
 chmod 0440 "$work/etc/sudoers" "$work/etc/sudoers.d"/*
 # A PAM service that counts failed logins the way a faillock-protected login does.

@@ -17,15 +17,11 @@ display_number=91
 cmake --preset windows -S "$source_dir" -B "$build_dir" >/dev/null
 cmake --build "$build_dir"
 
-# The program's users work in Japanese: wine takes the user's locale (ja-JP, LCID 0x411) from LANG,
-# and glibc needs that locale's data, built here into the build folder, not into the machine's.
-locale_dir=$build_dir/locale
-if [[ ! -d $locale_dir/ja_JP.UTF-8 ]]; then
-    mkdir -p "$locale_dir"
-    localedef -i ja_JP -f UTF-8 "$locale_dir/ja_JP.UTF-8" 2>/dev/null || true
-    [[ -d $locale_dir/ja_JP.UTF-8 ]] || { echo "localedef could not build ja_JP.UTF-8 (package locales)" >&2; exit 1; }
-fi
-export LOCPATH=$locale_dir LANG=ja_JP.UTF-8
+# The program's users work in Japanese: wine takes the locale (ja-JP, LCID 0x411) from LANG, and
+# glibc takes that locale's data from the build folder, where it is built.
+export LOCPATH=$build_dir/locale LANG=ja_JP.UTF-8
+[[ -d $LOCPATH/$LANG ]] || { mkdir -p "$LOCPATH" && localedef -i ja_JP -f UTF-8 "$LOCPATH/$LANG" 2>/dev/null; } ||
+    [[ -d $LOCPATH/$LANG ]] || { echo "localedef could not build ja_JP.UTF-8 (package locales)" >&2; exit 1; }
 unset LC_ALL LC_CTYPE LC_MESSAGES LANGUAGE
 
 export WINEPREFIX=$build_dir/wineprefix

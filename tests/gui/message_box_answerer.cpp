@@ -38,7 +38,17 @@ QStringList MessageBoxAnswerer::summaries() const {
     return lines;
 }
 
-void MessageBoxAnswerer::record(QMessageBox* box) {
+void MessageBoxAnswerer::poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == m_current || !box->isVisible())
+        return;
+    if (box != m_opening)
+        m_open.start();
+    m_opening = box;
+    if (m_open.elapsed() < m_settleMs)
+        return;
+    m_current = box;
+
     SeenBox seen;
     seen.title = box->windowTitle();
     seen.text = box->text();
@@ -53,20 +63,6 @@ void MessageBoxAnswerer::record(QMessageBox* box) {
             seen.captions << button->text();
         }
     m_seen.push_back(seen);
-}
-
-void MessageBoxAnswerer::poll() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible() || box == m_answered)
-        return;
-    if (box != m_current) {
-        m_current = box;
-        m_open.start();
-        record(box);
-    }
-    if (m_open.elapsed() < m_settleMs)
-        return;
-    m_answered = box;
 
     QAbstractButton* target = nullptr;
     if (!m_answers.empty()) {

@@ -28,12 +28,12 @@ struct SeenBox {
 
 // Answers every modal message box that opens, by clicking the next scripted button, and records
 // what it showed. A box beyond the script is closed with its Escape button and counted as
-// unexpected, so a test never hangs on it. settle: how long a box stays open before it is
-// answered, room for anything else to answer it first.
+// unexpected, so a test never hangs on it.
 class MessageBoxAnswerer final : public QObject {
     Q_OBJECT
 
 public:
+    // Each box is left open settleMs first, room for anything else to answer it (then unrecorded).
     explicit MessageBoxAnswerer(std::vector<QMessageBox::StandardButton> answers = {}, int settleMs = 0);
 
     const std::vector<SeenBox>& seen() const noexcept { return m_seen; }
@@ -43,13 +43,12 @@ public:
 
 private:
     void poll();
-    void record(QMessageBox* box);
 
     std::deque<QMessageBox::StandardButton> m_answers;
     std::vector<SeenBox> m_seen;
     QPointer<QMessageBox> m_current;
-    QPointer<QMessageBox> m_answered;
-    QElapsedTimer m_open; // since m_current was first seen
+    QPointer<QMessageBox> m_opening; // the box being left open, since m_open started
+    QElapsedTimer m_open;
     int m_settleMs;
     int m_unexpected = 0;
     QTimer m_timer;

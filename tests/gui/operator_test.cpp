@@ -1,25 +1,13 @@
-#include <fcntl.h>
-#include <linux/input.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <memory>
-#include <utility>
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
 #include <QCursor>
-#include <QGenericPluginFactory>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include "app/qt/qt_operator.h"
 #include "message_box_answerer.h"
-#include "session.h"
 
 using app::qt::QtOperator;
 using guitest::MessageBoxAnswerer;
@@ -133,73 +121,6 @@ private slots:
         QCOMPARE(seen, captions);
         // Screen readers read the caption without the mnemonic marker.
         QCOMPARE(names, captions.replaceInStrings(QStringLiteral("&"), QString()));
-    }
-
-    // A key pressed while a directory call blocks the window waits in the keyboard until an event
-    // loop reads it. Qt's evdev handler (linuxfb, eglfs; reading a FIFO here) then gives it to what
-    // has the focus by then, the box, unless it was dropped before the box opened.
-    void queuedKeysNeverAnswerABox_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("key");           // a Linux input key code
-        QTest::addColumn<bool>("duringLookup"); // pressed while the typed name was looked up, else during the action
-        QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<QString>("after");
-
-        const int yes = QMessageBox::Yes, no = QMessageBox::No, ok = QMessageBox::Ok;
-        const QString declined = "enabled unlocked password=old";
-        QTest::newRow("reset's own question, Enter")
-            << "Command2" << KEY_ENTER << false << QList{yes, no, ok} << declined;
-        QTest::newRow("reset's own question, Space")
-            << "Command2" << KEY_SPACE << false << QList{yes, no, ok} << declined;
-        QTest::newRow("disable question, Enter")
-            << "アカウント停止" << KEY_ENTER << true << QList{no} << "enabled locked password=old";
-    }
-
-    void queuedKeysNeverAnswerABox() {
-        QFETCH(QString, button);
-        QFETCH(int, key);
-        QFETCH(bool, duringLookup);
-        QFETCH(QList<int>, answers);
-        QFETCH(QString, after);
-
-        const QByteArray device =
-            "/dev/shm/quill-gui-keyboard-" + QByteArray::number(QCoreApplication::applicationPid());
-        ::unlink(device.constData());
-        QVERIFY(::mkfifo(device.constData(), 0600) == 0);
-        // Open for writing too, so the handler never reads an end of file.
-        const int keyboard = ::open(device.constData(), O_RDWR | O_NONBLOCK);
-        const std::unique_ptr<QObject> handler(
-            QGenericPluginFactory::create("evdevkeyboard", QString::fromLatin1(device)));
-        ::unlink(device.constData());
-        QVERIFY(keyboard >= 0 && handler);
-
-        guitest::Session session;
-        QVERIFY(session.start());
-        QLineEdit* account = session.get<QComboBox>("account_Combo")->lineEdit();
-        QTest::keyClicks(account, duringLookup ? "jdo" : "jdoe");
-        bool pending = true;
-        session.directory.duringUserBind = [&] {
-            if (!std::exchange(pending, false))
-                return;
-            for (const int value : {1, 0}) { // pressed, released
-                const input_event events[] = {{{}, EV_KEY, static_cast<__u16>(key), value},
-                                              {{}, EV_SYN, SYN_REPORT, 0}};
-                QCOMPARE(::write(keyboard, events, sizeof events), ssize_t(sizeof events));
-            }
-        };
-        if (duringLookup)
-            QTest::keyClicks(account, "e");
-        std::vector<QMessageBox::StandardButton> script;
-        for (int answer : answers)
-            script.push_back(static_cast<QMessageBox::StandardButton>(answer));
-        MessageBoxAnswerer answerer(script, 300);
-        QTest::mouseClick(session.get<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
-        ::close(keyboard);
-
-        QVERIFY(!pending);
-        QCOMPARE(QString::fromStdString(describe(*session.directory.find("jdoe"))), after);
-        QVERIFY(answerer.allAnswered());
-        QCOMPARE(answerer.unexpected(), 0);
     }
 
     void busyPointerIsAStateNotAStack() {

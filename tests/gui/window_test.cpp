@@ -1,4 +1,11 @@
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
+#include <memory>
+#include <utility>
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -6,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFontDatabase>
+#include <QGenericPluginFactory>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -569,6 +577,54 @@ private slots:
         QCOMPARE(session.directory.binds, binds);
         QVERIFY(session.window()->isVisible());
         QCOMPARE(session.get<QComboBox>("account_Combo")->count(), 3); // Enter added no item
+    }
+
+    // A key pressed while a directory call blocks the window waits until an event loop reads it;
+    // Qt's evdev handler (linuxfb, eglfs; reading a FIFO here) then gives it to what has the focus,
+    // the box, unless it was dropped before the box opened.
+    void queuedKeysNeverAnswerABox_data() {
+        QTest::addColumn<int>("key"); // a Linux input key code
+        QTest::addColumn<bool>("duringLookup");
+        QTest::newRow("Enter in the reset's unlock, then its own question") << KEY_ENTER << false;
+        QTest::newRow("Space in the reset's unlock, then its own question") << KEY_SPACE << false;
+        QTest::newRow("Enter in the name's lookup, then the disable question") << KEY_ENTER << true;
+    }
+
+    void queuedKeysNeverAnswerABox() {
+        QFETCH(int, key);
+        QFETCH(bool, duringLookup);
+        const QByteArray device = "/dev/shm/quill-gui-keyboard-" + QByteArray::number(::getpid());
+        ::unlink(device.constData());
+        QVERIFY(::mkfifo(device.constData(), 0600) == 0);
+        const int keyboard = ::open(device.constData(), O_RDWR | O_NONBLOCK); // a writer too: never an end of file
+        const std::unique_ptr<QObject> handler(QGenericPluginFactory::create("evdevkeyboard", device));
+        ::unlink(device.constData());
+        QVERIFY(keyboard >= 0 && handler);
+
+        Session session;
+        QVERIFY(session.start());
+        QLineEdit* account = session.get<QComboBox>("account_Combo")->lineEdit();
+        QTest::keyClicks(account, duringLookup ? "jdo" : "jdoe");
+        bool typed = false;
+        session.directory.duringUserBind = [&] {
+            const auto code = static_cast<__u16>(key);
+            const input_event events[] = {
+                {{}, EV_KEY, code, 1}, {{}, EV_SYN, SYN_REPORT, 0}, {{}, EV_KEY, code, 0}, {{}, EV_SYN, SYN_REPORT, 0}};
+            if (!std::exchange(typed, true))
+                QCOMPARE(::write(keyboard, events, sizeof events), ssize_t(sizeof events));
+        };
+        if (duringLookup)
+            QTest::keyClicks(account, "e");
+        MessageBoxAnswerer answerer(duringLookup ? std::vector{QMessageBox::No}
+                                                 : std::vector{QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok},
+                                    300);
+        QTest::mouseClick(session.get<QPushButton>(duringLookup ? "アカウント停止" : "Command2"), Qt::LeftButton);
+        ::close(keyboard);
+
+        QVERIFY(typed);
+        QVERIFY(answerer.allAnswered());
+        QCOMPARE(answerer.unexpected(), 0);
+        QVERIFY(!session.directory.find("jdoe")->disabled && session.directory.find("jdoe")->password == "old");
     }
 
     // The whole work from the keyboard: reach each control by Tab, press with Space, answer by key.

@@ -270,6 +270,26 @@ TEST_F(Win32Window, FixedDialogFrameWithCloseBoxAndNoTaskbarButton) {
     }
 }
 
+TEST_F(Win32Window, IconsAreDrawnForTheMonitorsDpi) {
+    start();
+    const auto width = [this](WPARAM which) {
+        ICONINFO info{};
+        BITMAP bitmap{};
+        GetIconInfo(reinterpret_cast<HICON>(SendMessageW(window->handle(), WM_GETICON, which, 0)), &info);
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap); // fails, leaving 0, when there is no icon
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        return bitmap.bmWidth;
+    };
+    for (const int dpi : {144, 192, 96}) {
+        RECT suggested{};
+        GetWindowRect(window->handle(), &suggested);
+        SendMessageW(window->handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(width(ICON_BIG), MulDiv(32, dpi, 96)) << dpi;
+        EXPECT_EQ(width(ICON_SMALL), MulDiv(16, dpi, 96)) << dpi;
+    }
+}
+
 TEST_F(Win32Window, TabKeyWalksTheTabIndexOrderAndWrapsAround) {
     start();
     std::vector<std::string> expected;
@@ -524,6 +544,34 @@ TEST_F(Win32Window, CheckBoxTogglesTheDateBoxAndEnablingThenHasNoLimit) {
     EXPECT_TRUE(IsWindowEnabled(ctl("AccountLimit")));
 }
 
+// The text is a date exactly when the provider's own conversion (VarDateFromStr, the user's locale)
+// takes it as one; docs/verifying-on-windows.md lists the rows Windows must confirm.
+TEST_F(Win32Window, ExpiryTextIsUsedAsTypedWhenTheJapaneseLocaleReadsADateElseNoLimit) {
+    ASSERT_EQ(GetUserDefaultLCID(), 0x411u) << "needs the Japanese locale, as tests/run-win32.sh sets it";
+    start("bob");
+    const struct {
+        const char* name;
+        std::string text;
+        bool dateUsed;
+    } rows[] = {{"ProposedTomorrow", "2026/12/8", true},
+                {"TwoDigitYear", "26/12/9", true},
+                {"WithTimeOfDay", "2026/12/9 17:00", true},
+                {"MonthAndDayOnly", "12/9", true},
+                {"TimeOnly", "17:00", true},
+                {"DotsBetweenParts", "2026.12.9", false},
+                {"ImpossibleDay", "2025/2/30", false},
+                {"KanjiYearMonthDay", "2027年1月25日", false},
+                {"FullWidthDigits", "２０２７/１/２５", false},
+                {"Empty", "", false}};
+    for (const auto& row : rows) {
+        SetWindowTextW(ctl("AccountLimit"), toWide(row.text).c_str());
+        click("アカウント有効");
+        EXPECT_EQ(dir.account("CORP", "bob").expiration,
+                  row.dateUsed ? directory::Value::text(row.text) : directory::Value::int32(1))
+            << row.name;
+    }
+}
+
 TEST_F(Win32Window, EscapedErrorIsReportedAndEndsTheLoopWithFailure) {
     start();
     SetWindowTextW(ctl("trgSrv"), L"  ");
@@ -586,6 +634,72 @@ TEST_F(Win32Window, HourglassWhileBusyAndTheArrowAfterwards) {
     EXPECT_EQ(GetCursor(), wait);
     real.setBusy(false);
     EXPECT_EQ(GetCursor(), arrow);
+}
+
+// Answers the real message boxes in order, each once it has stayed open half a second (time for
+// queued input to answer it first), and notes their texts; boxes past the script get No or OK.
+void answerBoxes(std::vector<WPARAM> buttons, std::vector<std::string>& shown, const std::atomic<bool>& done) {
+    for (std::size_t i = 0; !done; Sleep(20)) {
+        HWND box = FindWindowW(L"#32770", nullptr);
+        if (!box)
+            continue;
+        Sleep(500);
+        wchar_t text[512] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 512);
+        shown.push_back(toUtf8(text));
+        for (const WPARAM button : i < buttons.size() ? std::vector{buttons[i]} : std::vector<WPARAM>{IDNO, IDOK})
+            PostMessageW(box, WM_COMMAND, button, 0);
+        for (++i; IsWindow(box);)
+            Sleep(20);
+    }
+}
+
+// A key (and a click) given while a directory call blocked the window never answers the question
+// that opens afterwards: the answer given to the box itself, later, is the one that counts.
+TEST_F(Win32Window, InputQueuedDuringADirectoryCallNeverAnswersTheNextQuestion) {
+    quill::win32::Win32Operator real;
+    start("bob", &real, &real);
+    const std::vector<std::string> resetFlow{kResetPrompt, "bob のパスワードをリセットします。よろしいですか？",
+                                             "○ロック解除完了/×パスワードリセット未完了"};
+    const struct {
+        const char* slowCall;
+        bool clickQueued; // with the key, while the typed name is looked up; else the click starts the slow call
+        const char* button;
+        BYTE key;
+        std::vector<WPARAM> answers;
+        std::vector<std::string> boxes;
+    } rows[] = {{"put IsAccountLocked", false, "Command2", VK_RETURN, {IDYES, IDNO, IDOK}, resetFlow},
+                {"put IsAccountLocked", false, "Command2", VK_SPACE, {IDYES, IDNO, IDOK}, resetFlow},
+                {"get Description", true, "アカウント停止", VK_RETURN, {IDNO}, {kStopPrompt}}};
+    SetForegroundWindow(window->handle());
+    pump();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.button << " key " << int{row.key});
+        bool typed = false;
+        dir.duringCall = [&](const std::string& line) {
+            if (typed || line.rfind(row.slowCall, 0) != 0)
+                return;
+            typed = true;
+            if (row.clickQueued)
+                PostMessageW(ctl(row.button), BM_CLICK, 0, 0);
+            keybd_event(row.key, 0, 0, 0);
+            keybd_event(row.key, 0, KEYEVENTF_KEYUP, 0);
+            Sleep(200); // a slow call: the keys reach the queue meanwhile
+        };
+        std::vector<std::string> shown;
+        std::atomic<bool> done{false};
+        std::thread answerer(answerBoxes, row.answers, std::ref(shown), std::cref(done));
+        if (row.clickQueued)
+            SetWindowTextW(window->comboEdit(), L"bob ");
+        else
+            SendMessageW(ctl(row.button), BM_CLICK, 0, 0);
+        pump();
+        done = true;
+        answerer.join();
+        EXPECT_TRUE(typed);
+        EXPECT_EQ(shown, row.boxes);
+        EXPECT_TRUE(!dir.account("CORP", "bob").disabled && dir.account("CORP", "bob").password.empty());
+    }
 }
 
 struct OutsideTextRow {

@@ -397,72 +397,67 @@ TEST(HelperSession, RefusedAuthorisationFailsEveryStepAndReadsDoNotAskAgain) {
     EXPECT_EQ(admin.helperPid(), -1);
 }
 
-// Refused, changing nothing: system accounts and administrators for a pkexec caller, commits
-// spanning files, ambiguous lines. The sudoers rows write into run-unix.sh's fixture files.
+// Refused, changing nothing: system accounts for a pkexec caller, commits spanning files, ambiguous lines.
+// Administrators too; the sudoers rows write into run-unix.sh's fixture files.
 TEST(HelperProgram, RefusesSystemAccountsAdministratorsSpanningCommitsAndAmbiguousLines) {
     REQUIRE_SANDBOX();
-    const std::string n = sandbox::createUser("refuse"), s = sandbox::createUser("sudoer"),
-                      w = sandbox::createUser("wheel"), g = sandbox::createUser("helpdesk"),
-                      m = sandbox::createUser("member"), a = sandbox::createUser("gadmin"),
-                      ps = "qprimary_" + std::to_string(::getpid()), d = "qsameuid_" + std::to_string(::getpid());
+    const std::string n = sandbox::createUser("refuse");
+    const std::string s = sandbox::createUser("sudoer"), w = sandbox::createUser("wheel"),
+                      g = sandbox::createUser("helpdesk"), m = sandbox::createUser("member"),
+                      a = sandbox::createUser("gadmin"), ps = "qprimary_" + std::to_string(::getpid()),
+                      d = "qsameuid_" + std::to_string(::getpid()), off = "commit " + n + " disabled=1",
+                      on = "commit " + n + " disabled=0", denied = "1 err " + std::to_string(codes::kAccessDenied),
+                      main = "/etc/sudoers", dropIn = "/etc/sudoers.d/quill-test", rules = "# rules";
     const auto id = [](const std::string& file, const std::string& name) { return sandbox::fields(file, name).at(2); };
-    for (std::vector<std::string> argv : std::vector<std::vector<std::string>>{
-             {"/usr/sbin/groupadd", "-f", "wheel"},
-             {"/usr/sbin/usermod", "-aG", "sudo", s},
-             {"/usr/sbin/usermod", "-aG", "wheel", w},
-             {"/usr/bin/gpasswd", "-a", m, g},
-             {"/usr/bin/gpasswd", "-A", a, "sudo"},
-             {"/usr/sbin/useradd", "-M", "-N", "-g", "sudo", ps},
-             {"/usr/sbin/useradd", "-M", "-N", "-o", "-u", id("/etc/passwd", s), d}}) {
-        ASSERT_EQ(sandbox::run(argv), 0) << argv[0] << " " << argv[1];
-    }
-    const std::string denied = "1 err " + std::to_string(codes::kAccessDenied), main = "/etc/sudoers",
-                      dropIn = "/etc/sudoers.d/quill-test", skipped = "/etc/sudoers.d/quill.disabled",
-                      rules = "# rules";
+    ASSERT_EQ(
+        sandbox::run({"/bin/sh", "-ec",
+                      "PATH=/usr/sbin:/usr/bin; groupadd -f wheel; usermod -aG sudo " + s + "; usermod -aG wheel " + w +
+                          "; gpasswd -a " + m + " " + g + "; gpasswd -A " + a + " sudo; useradd -M -N -g sudo " + ps +
+                          "; useradd -M -N -o -u " + id("/etc/passwd", s) + " " + d}),
+        0);
     HelperProcess pkexec, root(QUILL_TEST_HELPER, false);
     const struct {
         HelperProcess& by;
         std::string request, expected, file = "/etc/passwd", from = {}, to = {};
-    } rows[] = {
-        {pkexec, "commit " + n + " description=plain", "1 ok"},
-        {pkexec, "commit " + s + " disabled=1", denied},
-        {pkexec, "commit " + ps + " expire-password=1", denied},
-        {pkexec, "commit " + w + " description=x", denied},
-        {pkexec, "commit " + a + " description=x", denied},
-        {pkexec, "commit " + d + " description=x", denied},
-        {pkexec, "commit nobody description=x", denied},
-        {pkexec, "member-add nogroup " + n, denied},
-        {pkexec, "shadow " + s, "1 ok "},
-        {root, "commit " + s + " description=root", "1 ok"},
-        {pkexec, "commit " + m + " disabled=1", denied, dropIn, rules, "%" + g + "  ALL=(ALL) ALL"},
-        {pkexec, "member-add " + g + " " + n, denied, dropIn, rules, "%:" + g + " ALL = ALL"},
-        {pkexec, "commit " + m + " disabled=1", denied, dropIn, rules, "%#" + id("/etc/group", g) + " ALL=ALL"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "#" + id("/etc/passwd", n) + " ALL=ALL"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "Defaults:x, " + n + " !lecture"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "User_Alias H = x, \\\n " + n + "\nH ALL=ALL"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "ALL, !root ALL=(ALL) ALL"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "+helpdesk ALL=ALL"},
-        {pkexec, "commit " + n + " disabled=1", denied, dropIn, rules, "no sudoers rule"},
-        {pkexec, "commit " + n + " disabled=1", denied, main, rules, "@include sudoers.d/missing"},
-        {pkexec, "commit " + n + " disabled=1", denied, main, rules, "@include /etc/sudoers.d"},
-        {pkexec, "commit " + n + " disabled=1", denied, main, rules, "@include /etc/sudoers"},
-        {pkexec, "commit " + n + " disabled=0", "1 ok", main, rules, "#include sudoers.d/quill.disabled"},
-        {pkexec, "commit " + n + " disabled=0", "1 ok", skipped, rules, "ALL ALL=ALL"},
-        {pkexec, "commit " + n + " disabled=0", "1 ok", dropIn, rules, "# " + n + " ALL=ALL\nx ALL=ALL #" + n},
-        {pkexec, "commit root description=pwned", "1 err"},
-        {pkexec, "member-add root " + n, "1 err"},
-        {pkexec, "commit daemon disabled=1", "1 err"},
-        {pkexec, "member-add " + n + " daemon", "1 err"},
-        {pkexec, "shadow root", "1 ok "},
-        {root, "commit root description=root", "1 ok"},
-        {root, "commit " + n + " description=x disabled=1", "1 err"},
-        {root, "commit " + n + " unlock=1 disabled=0", "1 err"},
-        {root, "commit " + n + " unlock=1 description=x", "1 err"},
-        {root, "commit " + n + " description=x", "pwck", "/etc/passwd", n + ":x:", n + ":x:bad\n" + n + ":x:"},
-        {root, "commit " + n + " disabled=1", "pwck", "/etc/shadow", n + ":",
-         unixacct::joinFields(sandbox::fields("/etc/shadow", n)) + "\n" + n + ":"},
-        {root, "member-add " + n + " root", "grpck", "/etc/group", n + ":x:", n + ":x:1\n" + n + ":x:"},
-        {root, "commit " + n + " disabled=1", "1 ok", "/etc/shadow", n + ":", "  " + n + ":"}};
+    } rows[] = {{pkexec, "commit root description=pwned", "1 err"},
+                {pkexec, "member-add root " + n, "1 err"},
+                {pkexec, "commit daemon disabled=1", "1 err"},
+                {pkexec, "member-add " + n + " daemon", "1 err"},
+                {pkexec, "shadow root", "1 ok "},
+                {root, "commit root description=root", "1 ok"},
+                {root, "commit " + n + " description=x disabled=1", "1 err"},
+                {root, "commit " + n + " unlock=1 disabled=0", "1 err"},
+                {root, "commit " + n + " unlock=1 description=x", "1 err"},
+                {root, "commit " + n + " description=x", "pwck", "/etc/passwd", n + ":x:", n + ":x:bad\n" + n + ":x:"},
+                {root, "commit " + n + " disabled=1", "pwck", "/etc/shadow", n + ":",
+                 unixacct::joinFields(sandbox::fields("/etc/shadow", n)) + "\n" + n + ":"},
+                {root, "member-add " + n + " root", "grpck", "/etc/group", n + ":x:", n + ":x:1\n" + n + ":x:"},
+                {pkexec, "commit " + n + " description=plain", "1 ok"},
+                {pkexec, "commit " + s + " disabled=1", denied},
+                {pkexec, "commit " + ps + " expire-password=1", denied},
+                {pkexec, "commit " + w + " description=x", denied},
+                {pkexec, "commit " + a + " description=x", denied},
+                {pkexec, "commit " + d + " description=x", denied},
+                {pkexec, "commit nobody description=x", denied},
+                {pkexec, "member-add nogroup " + n, denied},
+                {pkexec, "shadow " + s, "1 ok "},
+                {root, "commit " + s + " description=root", "1 ok"},
+                {pkexec, "commit " + m + " disabled=1", denied, dropIn, rules, "%" + g + "  ALL=(ALL) ALL"},
+                {pkexec, "member-add " + g + " " + n, denied, dropIn, rules, "%:" + g + " ALL = ALL"},
+                {pkexec, "commit " + m + " disabled=1", denied, dropIn, rules, "%#" + id("/etc/group", g) + " ALL=ALL"},
+                {pkexec, off, denied, dropIn, rules, "#" + id("/etc/passwd", n) + " ALL=ALL"},
+                {pkexec, off, denied, dropIn, rules, "Defaults:x, " + n + " !lecture"},
+                {pkexec, off, denied, dropIn, rules, "User_Alias H = x, \\\n " + n + "\nH ALL=ALL"},
+                {pkexec, off, denied, dropIn, rules, "ALL, !root ALL=(ALL) ALL"},
+                {pkexec, off, denied, dropIn, rules, "+helpdesk ALL=ALL"},
+                {pkexec, off, denied, dropIn, rules, "no sudoers rule"},
+                {pkexec, off, denied, main, rules, "@include sudoers.d/missing"},
+                {pkexec, off, denied, main, rules, "@include /etc/sudoers.d"},
+                {pkexec, off, denied, main, rules, "@include /etc/sudoers"},
+                {pkexec, on, "1 ok", main, rules, "#include sudoers.d/quill.disabled"},
+                {pkexec, on, "1 ok", "/etc/sudoers.d/quill.disabled", rules, "ALL ALL=ALL"},
+                {pkexec, on, "1 ok", dropIn, rules, "# " + n + " ALL=ALL\nx ALL=ALL #" + n},
+                {root, "commit " + n + " disabled=1", "1 ok", "/etc/shadow", n + ":", "  " + n + ":"}};
     for (const auto& row : rows) {
         const std::string kept = sandbox::slurp(row.file);
         std::string damaged = kept;
