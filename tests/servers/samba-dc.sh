@@ -404,9 +404,7 @@ start_dc() {
     if [[ $mode == pair || $mode == enterprise ]]; then
         run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
     fi
-    if [[ $mode == enterprise ]]; then
-        run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
-    fi
+    [[ $mode != enterprise ]] || run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
 }
 
 prepare() {
