@@ -149,23 +149,22 @@ TEST(SamrWrites, AFaultedLevelIsFollowedByTheNextAndALostAnswerIsReadBackOnANewC
     const struct {
         const char* name;
         Script script;
-        bool reset; // else an unlock
-        std::vector<int> levels;
-        bool confirmed;
+        std::vector<int> levels; // of the SetUserInfo2 calls
+        bool reset, confirmed;   // reset: else an unlock
         std::size_t connects;
         bool reachableAgain = true;
     } rows[] = {
-        {"NoLevel31_EnumValueOutOfRange", faults(NT_STATUS_RPC_ENUM_VALUE_OUT_OF_RANGE), true, {31, 26}, true, 1},
-        {"NoLevel31_BadStubData", faults(NT_STATUS_RPC_BAD_STUB_DATA), true, {31, 26}, true, 1},
-        {"NoLevel31_InvalidTag", faults(NT_STATUS_RPC_INVALID_TAG), true, {31, 26}, true, 1},
-        {"InvalidTagAsSambaNamesIt", faults(NT_STATUS_RPC_PROCNUM_OUT_OF_RANGE), true, {31, 26}, true, 1},
-        {"OnlyLevel24", faults(NT_STATUS_RPC_BAD_STUB_DATA, NT_STATUS_RPC_INVALID_TAG), true, {31, 26, 24}, true, 1},
-        {"AnswerLostAfterTheChangeLanded", at("SetUserInfo2/21", Do::LoseAnswer), false, {21}, true, 2},
-        {"RequestLostBeforeItLanded", at("SetUserInfo2/21", Do::LoseRequest), false, {21}, false, 2},
-        {"HandleCloseLostAfterTheChange", at("Close", Do::LoseAnswer), false, {21}, true, 2},
-        {"PasswordAnswerLostAfterItLanded", at("SetUserInfo2/31", Do::LoseAnswer), true, {31}, true, 2},
-        {"PasswordConnectionDroppedBeforeItLandedIsNoFault", at("SetUserInfo2/31", Do::Drop), true, {31}, false, 2},
-        {"ComputerSilentAfterTheLostAnswer", at("SetUserInfo2/21", Do::LoseAnswer), false, {21}, false, 2, false},
+        {"NoLevel31_EnumValueOutOfRange", faults(NT_STATUS_RPC_ENUM_VALUE_OUT_OF_RANGE), {31, 26}, true, true, 1},
+        {"NoLevel31_BadStubData", faults(NT_STATUS_RPC_BAD_STUB_DATA), {31, 26}, true, true, 1},
+        {"NoLevel31_InvalidTag", faults(NT_STATUS_RPC_INVALID_TAG), {31, 26}, true, true, 1},
+        {"InvalidTagAsSambaNamesIt", faults(NT_STATUS_RPC_PROCNUM_OUT_OF_RANGE), {31, 26}, true, true, 1},
+        {"OnlyLevel24", faults(NT_STATUS_RPC_BAD_STUB_DATA, NT_STATUS_RPC_INVALID_TAG), {31, 26, 24}, true, true, 1},
+        {"AnswerLostAfterTheChangeLanded", at("SetUserInfo2/21", Do::LoseAnswer), {21}, false, true, 2},
+        {"RequestLostBeforeItLanded", at("SetUserInfo2/21", Do::LoseRequest), {21}, false, false, 2},
+        {"HandleCloseLostAfterTheChange", at("Close", Do::LoseAnswer), {21}, false, true, 2},
+        {"PasswordAnswerLostAfterItLanded", at("SetUserInfo2/31", Do::LoseAnswer), {31}, true, true, 2},
+        {"PasswordConnectionDroppedBeforeItLandedIsNoFault", at("SetUserInfo2/31", Do::Drop), {31}, true, false, 2},
+        {"ComputerSilentAfterTheLostAnswer", at("SetUserInfo2/21", Do::LoseAnswer), {21}, false, false, 2, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
