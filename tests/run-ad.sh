@@ -27,11 +27,12 @@ trap '"$dc_script" stop "$state" || true' EXIT
 export KRB5_CONFIG=$state/krb5.conf QUILL_AD_STATE=$state QUILL_AD_SCRIPT=$dc_script
 export KRB5CCNAME=FILE:$state/cc.Administrator
 
-# start VARIANT: the controllers, and tickets made there.
+# start VARIANT: the controllers, and tickets made there; the enterprise's clients in the head office.
 start() {
     "$dc_script" start "$state" "$1"
     "$dc_script" kinit "$state" Administrator "FILE:$state/cc.Administrator"
     "$dc_script" kinit "$state" bob "FILE:$state/cc.bob"
+    [[ $1 != enterprise ]] || "$dc_script" client "$state" head
 }
 # in_domain COMMAND...: runs a command that resolves names through the controller's DNS.
 in_domain() {
@@ -41,7 +42,6 @@ in_domain() {
 
 if [[ -n ${QUILL_AD_SHELL:-} ]]; then
     start enterprise
-    "$dc_script" client "$state" head
     QUILL_AD_PAIR=1 in_domain bash -c "$QUILL_AD_SHELL"
     exit
 fi
@@ -52,6 +52,5 @@ in_domain ctest --test-dir "$build" --output-on-failure -L ad "${@:2}" || status
 
 # Then the enterprise (ctest label dcpair), with the clients in the head office.
 start enterprise
-"$dc_script" client "$state" head
 QUILL_AD_PAIR=1 in_domain ctest --test-dir "$build" --output-on-failure -L dcpair "${@:2}" || status=$?
 exit $status

@@ -350,13 +350,8 @@ provision_pair() {
 provision_enterprise() {
     [[ -f $(pristine enterprise) ]] && return 0
     provision_pair
-    stop_dc
-    rm -rf "$dc" "$dc2" "$rodc"
-    tar -C "$state" -xf "$(pristine pair)"
     trap stop_dc EXIT
-    write_client_files
-    run_dc "$dc" "$DCIP" "$state/dc1-resolv.conf"
-    run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
+    start_dc pair
     admin_ticket
     local sites=CN=Sites,CN=Configuration,$BASEDN nc
     as_client samba-tool sites create Branch -H ldap://dc1.$DNSDOMAIN -s "$state/empty.conf" $auth \
@@ -404,9 +399,7 @@ start_dc() {
     if [[ $mode == pair || $mode == enterprise ]]; then
         run_dc "$dc2" "$DC2IP" "$state/dc2-resolv.conf"
     fi
-    if [[ $mode == enterprise ]]; then
-        run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
-    fi
+    [[ $mode != enterprise ]] || run_dc "$rodc" "$RODCIP" "$state/dc2-resolv.conf"
 }
 
 prepare() {

@@ -72,10 +72,7 @@ TEST(AddressBook, AsksTheNameServerAgainOnlyWhenEveryAddressFailedAndTheLimitHas
     }
     // Failed once, then working again on a short attempt: no name server is asked for it later.
     int asked = 0;
-    ldapdir::AddressBook book([&](const std::string&, const std::string&) {
-        ++asked;
-        return std::vector{good};
-    });
+    ldapdir::AddressBook book([&](const std::string&, const std::string&) { return ++asked, std::vector{good}; });
     bool timedOut = false;
     close(book.connect("dc1.corp.example", 3s, timedOut));
     book.markFailed("dc1.corp.example");
@@ -118,9 +115,7 @@ TEST(NameServer, ASearchListDomainWhoseServerSaysItCannotIsANoAndOnlySilenceStop
         struct __res_state state {};
         ASSERT_EQ(res_ninit(&state), 0);
         const int server = loopback(SOCK_DGRAM, state.nsaddr_list[0]);
-        state.nscount = 1;
-        state.retrans = 1;
-        state.retry = 1;
+        std::tie(state.nscount, state.retrans, state.retry) = std::tuple(1, 1, 1);
         std::thread answering([server, rcode = rcode] {
             unsigned char query[512];
             sockaddr_in from{};

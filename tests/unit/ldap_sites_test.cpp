@@ -1,6 +1,10 @@
 // Sites and read-only controllers: the LDAP ping's answers as Samba's controllers gave them, and
 // the rules that no server here can show.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <resolv.h>
+
+#include <cstring>
 
 #include "directory/ldap/netlogon_ping.h"
 #include "directory/ldap/read_only_controller.h"
@@ -8,17 +12,9 @@
 
 namespace {
 
-std::string base64(std::string_view text) {
-    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned buffer = 0;
-    int bits = 0;
-    for (const char c : text)
-        if (const auto at = kAlphabet.find(c); at != std::string::npos) {
-            buffer = (buffer << 6) | static_cast<unsigned>(at);
-            if ((bits += 6) >= 8)
-                out += static_cast<char>((buffer >> (bits -= 8)) & 0xFF);
-        }
+std::string base64(const char* text) {
+    std::string out(std::strlen(text), '\0');
+    out.resize(static_cast<std::size_t>(b64_pton(text, reinterpret_cast<unsigned char*>(out.data()), out.size())));
     return out;
 }
 
@@ -28,34 +24,30 @@ TEST(LdapPing, TheClientsSiteAndTheControllersOwnAreReadFromItsAnswer) {
     struct Row {
         const char* name;
         std::string answer;
-        std::optional<ldapdir::PingAnswer> expected;
+        std::optional<std::tuple<std::string, std::string, std::uint32_t, bool>> expected; // sites, flags, writable
     };
     for (const Row& row : {
-             Row{"head office at dc1", head, ldapdir::PingAnswer{"HeadOffice", "HeadOffice", 0x11bc}},
+             Row{"head office at dc1", head, std::tuple{"HeadOffice", "HeadOffice", 0x11bc, true}},
              Row{"branch at dc1",
                  base64("FwAAADwRAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgDZGMxwBgFUVVJTEwAA0RDMQAACkhlYWRPZmZp"
                         "Y2UABkJyYW5jaAAFAAAA/////w=="),
-                 ldapdir::PingAnswer{"Branch", "HeadOffice", 0x113c}},
+                 std::tuple{"Branch", "HeadOffice", 0x113c, true}},
              Row{"branch at its read-only controller",
                  base64("FwAAALwIAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgEcm9kY8AYBVFVSUxMAARST0RDAAAGQnJhbmNo"
                         "AMA7BQAAAP////8="),
-                 ldapdir::PingAnswer{"Branch", "Branch", 0x8bc}},
+                 std::tuple{"Branch", "Branch", 0x8bc, false}},
              Row{"an address in no subnet",
                  base64("FwAAAD0RAADi7xRCJPEtQIP/4QTK0sTJBXF1aWxsBHRlc3QAwBgDZGMywBgFUVVJTEwAA0RDMgAACkhlYWRPZmZp"
                         "Y2UAAAUAAAD/////"),
-                 ldapdir::PingAnswer{"", "HeadOffice", 0x113d}},
+                 std::tuple{"", "HeadOffice", 0x113d, true}},
              Row{"cut short", head.substr(0, 40), std::nullopt},
              Row{"a byte too many", head + '\0', std::nullopt},
          }) {
         SCOPED_TRACE(row.name);
         const auto answer = ldapdir::decodePingAnswer(row.answer);
-        ASSERT_EQ(answer.has_value(), row.expected.has_value());
-        if (!answer)
-            continue;
-        EXPECT_EQ(answer->clientSite, row.expected->clientSite);
-        EXPECT_EQ(answer->serverSite, row.expected->serverSite);
-        EXPECT_EQ(answer->flags, row.expected->flags);
-        EXPECT_EQ(answer->writable(), (row.expected->flags & 0x800) == 0) << "only the read-only one lacks the flag";
+        EXPECT_EQ(answer ? std::tuple(answer->clientSite, answer->serverSite, answer->flags, answer->writable())
+                         : decltype(row.expected)(),
+                  row.expected);
     }
 }
 

@@ -1,7 +1,6 @@
 // Two controllers: the window uses dc1; dc2 holds the PDC role and replicates nothing out, so a
 // lockout made there stays there. tests/run-ad.sh starts the pair after the one-controller suite.
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +14,8 @@
 #include "firewall.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class PairTest : public AdTest {
 protected:
@@ -38,16 +39,6 @@ TEST_F(PairTest, AnAccountDisabledAndAtOnceEnabledAgainIsEnabled) {
     EXPECT_FALSE(disabledAt(pdc));
 }
 
-// Drops what goes to host's LDAP port.
-void silence(Firewall& firewall, const std::string& host) {
-    for (const auto& address : ldapdir::AddressBook::shared().lookUp(host)) {
-        char text[NI_MAXHOST] = "";
-        getnameinfo(reinterpret_cast<const sockaddr*>(&address.address), address.length, text, sizeof text, nullptr, 0,
-                    NI_NUMERICHOST);
-        firewall.drop(std::string(address.family == AF_INET6 ? "ip6" : "ip") + " daddr " + text + " tcp dport 389");
-    }
-}
-
 // However many controllers are out, and whichever the window used, one lookup waits one limit.
 TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
     const auto controllers = ldapdir::DcLocator::domainControllers("quill.test");
@@ -69,7 +60,7 @@ TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
     Firewall firewall;
     for (const auto& host : controllers)
         if (host != kept)
-            silence(firewall, host);
+            firewall.drop("ip daddr " + host + " tcp dport 389");
     EXPECT_LT(seconds(inUse, ""), 6.0) << "the controller in use stopped";
     EXPECT_LT(seconds(inUse, "テスト 利用者 有効"), 6.0) << kept << " took its place";
     EXPECT_LT(seconds(afresh, "テスト 利用者 有効"), 6.0) << "found afresh behind stopped ones";
@@ -79,17 +70,14 @@ TEST_F(PairTest, WithEveryControllerButOneOutALookupWaitsOneReadLimitAtMost) {
 // check is due, or after the PDC emulator has stopped answering.
 TEST_F(PairTest, APdcEmulatorRoleThatMovedIsFollowed) {
     const auto moveRole = [&](const std::string& to) {
-        const std::string change =
-            "dn: DC=quill,DC=test\nchangetype: modify\nreplace: fSMORoleOwner\n"
-            "fSMORoleOwner: CN=NTDS Settings,CN=" +
-            to + ",CN=Servers,CN=HeadOffice,CN=Sites,CN=Configuration,DC=quill,DC=test\n";
+        const std::string change = "dn: DC=quill,DC=test\nchangetype: modify\nreplace: fSMORoleOwner\n"
+                                   "fSMORoleOwner: CN=NTDS Settings,CN=" +
+                                   to + ",CN=Servers,CN=HeadOffice,CN=Sites,CN=Configuration,DC=quill,DC=test\n";
         ASSERT_EQ(runCommand("ldbmodify -H '" + dc.state() + "/dc/private/sam.ldb'", nullptr, &change), 0);
     };
     for (const std::string how : {"due", "stopped"}) {
         SCOPED_TRACE(how);
-        ldapdir::Timeouts limits;
-        limits.read = std::chrono::seconds(2);
-        limits.remember = std::chrono::seconds(3);
+        ldapdir::Timeouts limits{.read = 2s, .remember = 3s};
         if (how == "due")
             limits.roleCheck = {};
         ldapdir::ConnectionCache cache(limits);
@@ -101,7 +89,7 @@ TEST_F(PairTest, APdcEmulatorRoleThatMovedIsFollowed) {
         moveRole("DC1");
         if (how == "stopped") {
             Firewall firewall;
-            silence(firewall, "dc2.quill.test");
+            firewall.drop("ip daddr dc2.quill.test tcp dport 389");
             adsi.Descriptioner("flow"); // the PDC emulator's answer does not come
             adsi.Descriptioner("flow");
             firewall.clear();

@@ -232,24 +232,21 @@ TEST_F(MemberTest, LocalGroupsAndTheAccountList) {
 // The real connection, whose answers from the member are dropped from the first change on (by the
 // local port of this process's one connection to port 445): the change lands, its answer never
 // comes back, and a new connection still gets through.
-class LosesAnswersFromTheFirstChange final : public samrdir::SamrConnection {
-public:
-    explicit LosesAnswersFromTheFirstChange(std::unique_ptr<samrdir::SamrConnection> real) : m_real(std::move(real)) {}
+struct LosesAnswersFromTheFirstChange final : samrdir::SamrConnection {
+    explicit LosesAnswersFromTheFirstChange(std::unique_ptr<samrdir::SamrConnection> real) : real(std::move(real)) {}
     ~LosesAnswersFromTheFirstChange() override { runCommand("nft delete table inet quill_lost"); }
     NTSTATUS call(samrdir::SamrCall call, TALLOC_CTX* mem, std::chrono::milliseconds limit) override {
-        if (std::holds_alternative<samr_SetUserInfo2*>(call) && !m_dropping)
-            m_dropping = runCommand("port=$(ss -tnpH state established '( dport = :445 )' | awk '/pid=" +
-                                    std::to_string(::getpid()) +
-                                    ",/ { n = split($3, a, \":\"); print a[n] }') && nft add table inet quill_lost && "
-                                    "nft add chain inet quill_lost out '{ type filter hook output priority 0; }' && "
-                                    "nft add rule inet quill_lost out tcp sport 445 tcp dport $port drop") == 0;
-        return m_real->call(call, mem, limit);
+        if (std::holds_alternative<samr_SetUserInfo2*>(call) && !dropping)
+            dropping = runCommand("port=$(ss -tnpH state established '( dport = :445 )' | awk '/pid=" +
+                                  std::to_string(::getpid()) +
+                                  ",/ { n = split($3, a, \":\"); print a[n] }') && nft add table inet quill_lost && "
+                                  "nft add chain inet quill_lost out '{ type filter hook output priority 0; }' && "
+                                  "nft add rule inet quill_lost out tcp sport 445 tcp dport $port drop") == 0;
+        return real->call(call, mem, limit);
     }
-    std::span<const std::uint8_t> sessionKey() const noexcept override { return m_real->sessionKey(); }
-
-private:
-    std::unique_ptr<samrdir::SamrConnection> m_real;
-    bool m_dropping = false;
+    std::span<const std::uint8_t> sessionKey() const noexcept override { return real->sessionKey(); }
+    std::unique_ptr<samrdir::SamrConnection> real;
+    bool dropping = false;
 };
 
 TEST_F(MemberTest, AChangeWhoseAnswerIsLostIsReadBackOnANewConnection) {
