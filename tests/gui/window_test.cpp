@@ -585,14 +585,20 @@ private slots:
     void queuedKeysNeverAnswerABox_data() {
         QTest::addColumn<int>("key"); // a Linux input key code
         QTest::addColumn<bool>("duringLookup");
-        QTest::newRow("Enter in the reset's unlock, then its own question") << KEY_ENTER << false;
-        QTest::newRow("Space in the reset's unlock, then its own question") << KEY_SPACE << false;
-        QTest::newRow("Enter in the name's lookup, then the disable question") << KEY_ENTER << true;
+        QTest::addColumn<QByteArray>("button");
+        QTest::newRow("Enter in the reset's unlock, then its own question")
+            << KEY_ENTER << false << QByteArray("Command2");
+        QTest::newRow("Space in the reset's unlock, then its own question")
+            << KEY_SPACE << false << QByteArray("Command2");
+        QTest::newRow("Enter in the name's lookup, then the disable question")
+            << KEY_ENTER << true << QByteArray("アカウント停止");
+        QTest::newRow("Enter in the unlock, then its result") << KEY_ENTER << false << QByteArray("Command1");
     }
 
     void queuedKeysNeverAnswerABox() {
         QFETCH(int, key);
         QFETCH(bool, duringLookup);
+        QFETCH(QByteArray, button);
         const QByteArray device = "/dev/shm/quill-gui-keyboard-" + QByteArray::number(::getpid());
         ::unlink(device.constData());
         QVERIFY(::mkfifo(device.constData(), 0600) == 0);
@@ -615,10 +621,11 @@ private slots:
         };
         if (duringLookup)
             QTest::keyClicks(account, "e");
-        MessageBoxAnswerer answerer(duringLookup ? std::vector{QMessageBox::No}
-                                                 : std::vector{QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok},
+        MessageBoxAnswerer answerer(button == "Command1" ? std::vector{QMessageBox::Ok}
+                                    : duringLookup       ? std::vector{QMessageBox::No}
+                                                   : std::vector{QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok},
                                     300);
-        QTest::mouseClick(session.get<QPushButton>(duringLookup ? "アカウント停止" : "Command2"), Qt::LeftButton);
+        QTest::mouseClick(session.get<QPushButton>(button.constData()), Qt::LeftButton);
         ::close(keyboard);
 
         QVERIFY(typed);

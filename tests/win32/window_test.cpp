@@ -656,7 +656,7 @@ void answerBoxes(std::vector<WPARAM> buttons, std::vector<std::string>& shown, c
 
 // A key (and a click) given while a directory call blocked the window never answers the question
 // that opens afterwards: the answer given to the box itself, later, is the one that counts.
-TEST_F(Win32Window, InputQueuedDuringADirectoryCallNeverAnswersTheNextQuestion) {
+TEST_F(Win32Window, InputQueuedDuringADirectoryCallNeverAnswersTheNextBox) {
     quill::win32::Win32Operator real;
     start("bob", &real, &real);
     const std::vector<std::string> resetFlow{kResetPrompt, "bob のパスワードをリセットします。よろしいですか？",
@@ -670,7 +670,8 @@ TEST_F(Win32Window, InputQueuedDuringADirectoryCallNeverAnswersTheNextQuestion) 
         std::vector<std::string> boxes;
     } rows[] = {{"put IsAccountLocked", false, "Command2", VK_RETURN, {IDYES, IDNO, IDOK}, resetFlow},
                 {"put IsAccountLocked", false, "Command2", VK_SPACE, {IDYES, IDNO, IDOK}, resetFlow},
-                {"get Description", true, "アカウント停止", VK_RETURN, {IDNO}, {kStopPrompt}}};
+                {"get Description", true, "アカウント停止", VK_RETURN, {IDNO}, {kStopPrompt}},
+                {"put IsAccountLocked", false, "Command1", VK_RETURN, {IDOK}, {"解除されました。"}}};
     SetForegroundWindow(window->handle());
     pump();
     for (const auto& row : rows) {
