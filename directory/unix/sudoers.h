@@ -10,7 +10,7 @@
 namespace unixacct {
 
 // Whom the sudoers files name, read as more than sudo would grant and never less: every user,
-// group, uid and gid in the user list of a user specification, of a User_Alias or of a
+// group, uid and gid in the user list of a rule, of a User_Alias or of a
 // "Defaults:" binding, negated or not. An alias used in a list is a name like any other; its
 // members are named where it is defined.
 struct SudoersNames {
